@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the demo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh demo
+exec build/src/demo
