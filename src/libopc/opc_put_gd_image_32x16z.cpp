@@ -1,0 +1,39 @@
+#include "opcgd.h"
+
+#include "matrix_wiring.h"
+
+#include <memory>
+
+static_assert(tlm_32x16z[0] == 0 && tlm_32x16z[7] == 7 && tlm_32x16z[8] == 64);
+static_assert(tlm_32x16z[32 * 1 + 0] == 15 && tlm_32x16z[32 * 1 + 7] == 8);
+static_assert(tlm_32x16z[32 * 7 + 31] == 248 && tlm_32x16z[32 * 8] == 256 && tlm_32x16z[32 * 15 + 31] == 504);
+
+namespace {
+
+// Rewritten completely by every frame; the wiring is a permutation.
+pixel pixels[MATRIX_LEDS];
+
+struct image_deleter {
+  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
+};
+
+} // namespace
+
+u8 opc_put_gd_image_32x16z(opc_sink s, gdImagePtr im) {
+  if (gdImageSX(im) != MATRIX_WIDTH || gdImageSY(im) != MATRIX_HEIGHT) {
+    std::unique_ptr<gdImage, image_deleter> scaled(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+    gdImageCopyResampled(scaled.get(), im, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, gdImageSX(im), gdImageSY(im));
+    return opc_put_gd_image_32x16z(s, scaled.get());
+  }
+
+  for (int p = 0; p < MATRIX_LEDS; ++p) {
+    // gdImageRed and friends take a true-colour value apart, or look a palette
+    // index up in the palette; the alpha bits play no part either way.
+    const int colour = gdImageGetPixel(im, p % MATRIX_WIDTH, p / MATRIX_WIDTH);
+    pixel &led = pixels[tlm_32x16z[size_t(p)]];
+    led.r = u8(gdImageRed(im, colour));
+    led.g = u8(gdImageGreen(im, colour));
+    led.b = u8(gdImageBlue(im, colour));
+  }
+  return opc_put_pixels(s, 0, MATRIX_LEDS, pixels);
+}

@@ -1,0 +1,152 @@
+#include "loopback_opc_server.h"
+
+#include "opc_stream.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <system_error>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void fail(int fd, const char *what) {
+  const int error = errno;
+  if (fd >= 0)
+    close(fd);
+  throw std::system_error(error, std::generic_category(), what);
+}
+
+struct connection_context {
+  loopback_opc_server *server;
+  int connection;
+  std::size_t messages;
+};
+
+} // namespace
+
+loopback_opc_server::loopback_opc_server(u16 port) {
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0)
+    fail(-1, "socket");
+  const int on = 1;
+  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0)
+    fail(listen_fd_, "bind");
+  if (listen(listen_fd_, 4) < 0)
+    fail(listen_fd_, "listen");
+  socklen_t length = sizeof address;
+  getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] { serve(); });
+}
+
+loopback_opc_server::~loopback_opc_server() {
+  running_ = false;
+  thread_.join();
+  close(listen_fd_);
+}
+
+void loopback_opc_server::set_reading(bool reading) { reading_ = reading; }
+
+void loopback_opc_server::close_after(std::size_t messages) { close_after_ = messages; }
+
+void loopback_opc_server::on_message(int connection, u8 channel, u8 command, u16 length, const u8 *data,
+                                     std::size_t kept) {
+  std::lock_guard lock(mutex_);
+  messages_.push_back({connection, channel, command, length, std::vector<u8>(data, data + kept),
+                       std::chrono::steady_clock::now()});
+  changed_.notify_all();
+}
+
+// Short poll intervals keep the flags responsive without a wake-up pipe.
+void loopback_opc_server::serve() {
+  int client = -1;
+  int connection = -1;
+  opc_stream_s stream{};
+  connection_context context{this, -1, 0};
+  u8 buffer[4096];
+
+  while (running_) {
+    if (!reading_) {
+      usleep(5000);
+      continue;
+    }
+    pollfd pfd{client >= 0 ? client : listen_fd_, POLLIN, 0};
+    if (poll(&pfd, 1, 10) <= 0)
+      continue;
+
+    if (client < 0) {
+      client = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0)
+        continue;
+      opc_stream_reset(&stream);
+      std::lock_guard lock(mutex_);
+      connection = int(bytes_.size());
+      bytes_.emplace_back();
+      context = {this, connection, 0};
+      changed_.notify_all();
+      continue;
+    }
+
+    const ssize_t n = read(client, buffer, sizeof buffer);
+    if (n <= 0) {
+      close(client);
+      client = -1;
+      continue;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      bytes_[size_t(connection)].insert(bytes_[size_t(connection)].end(), buffer, buffer + n);
+    }
+    opc_stream_feed(
+        &stream, buffer, size_t(n),
+        [](void *user, const opc_message &m) {
+          auto *c = static_cast<connection_context *>(user);
+          c->server->on_message(c->connection, m.channel, m.command, m.length, m.data, m.kept);
+          ++c->messages;
+        },
+        &context);
+    const std::size_t limit = close_after_;
+    if (limit != 0 && context.messages >= limit) {
+      close(client);
+      client = -1;
+    }
+  }
+  if (client >= 0)
+    close(client);
+}
+
+bool loopback_opc_server::wait_for_messages(std::size_t count, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [&] { return messages_.size() >= count; });
+}
+
+bool loopback_opc_server::wait_for_connections(std::size_t count, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [&] { return bytes_.size() >= count; });
+}
+
+std::vector<received_message> loopback_opc_server::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+std::vector<std::vector<u8>> loopback_opc_server::bytes_per_connection() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+std::size_t loopback_opc_server::connections() const {
+  std::lock_guard lock(mutex_);
+  return bytes_.size();
+}

@@ -1,0 +1,65 @@
+// A real OPC server on 127.0.0.1 for tests: it accepts one client at a time,
+// records every byte and every message each connection delivers, and can be
+// told to stop reading, to close a connection after some messages, or to go
+// away altogether (its port then refuses connections).
+#pragma once
+
+#include "types.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct received_message {
+  int connection; // 0 for the first accepted connection, then 1, 2, ...
+  u8 channel;
+  u8 command;
+  u16 length;
+  std::vector<u8> data; // the first bytes of the body, up to one 32x16 frame
+  std::chrono::steady_clock::time_point when;
+};
+
+class loopback_opc_server {
+public:
+  // Listens on `port`, or on a free port chosen by the system when 0; throws
+  // std::system_error when the port cannot be had.
+  explicit loopback_opc_server(u16 port = 0);
+  ~loopback_opc_server();
+  loopback_opc_server(const loopback_opc_server &) = delete;
+  loopback_opc_server &operator=(const loopback_opc_server &) = delete;
+
+  u16 port() const { return port_; }
+  std::string hostport() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  // While false the server neither accepts nor reads: clients fill the socket buffers.
+  void set_reading(bool reading);
+  // Closes each connection once it has delivered this many messages (0: never).
+  void close_after(std::size_t messages);
+
+  bool wait_for_messages(std::size_t count, std::chrono::milliseconds limit);
+  bool wait_for_connections(std::size_t count, std::chrono::milliseconds limit);
+
+  std::vector<received_message> messages() const;
+  std::vector<std::vector<u8>> bytes_per_connection() const;
+  std::size_t connections() const;
+
+private:
+  void serve();
+  void on_message(int connection, u8 channel, u8 command, u16 length, const u8 *data, std::size_t kept);
+
+  int listen_fd_ = -1;
+  u16 port_ = 0;
+  std::atomic<bool> running_{true};
+  std::atomic<bool> reading_{true};
+  std::atomic<std::size_t> close_after_{0};
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<received_message> messages_;
+  std::vector<std::vector<u8>> bytes_;
+  std::thread thread_;
+};
