@@ -2,7 +2,7 @@
 #include "loopback_opc_server.h"
 #include "matrix_wiring.h"
 #include "opcgd.h"
-#include "stderr_capture.h"
+#include "output_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The OPC client against a real TCP server on loopback.
 #include "loopback_opc_server.h"
 #include "opc.h"
-#include "stderr_capture.h"
+#include "output_capture.h"
 
 #include <arpa/inet.h>
 #include <csignal>

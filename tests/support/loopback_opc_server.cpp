@@ -60,8 +60,13 @@ void loopback_opc_server::set_reading(bool reading) { reading_ = reading; }
 
 void loopback_opc_server::close_after(std::size_t messages) { close_after_ = messages; }
 
+void loopback_opc_server::set_keeping(bool keeping) { keeping_ = keeping; }
+
 void loopback_opc_server::on_message(int connection, u8 channel, u8 command, u16 length, const u8 *data,
                                      std::size_t kept) {
+  ++message_count_;
+  if (!keeping_)
+    return;
   std::lock_guard lock(mutex_);
   messages_.push_back({connection, channel, command, length, std::vector<u8>(data, data + kept),
                        std::chrono::steady_clock::now()});
@@ -104,7 +109,7 @@ void loopback_opc_server::serve() {
       client = -1;
       continue;
     }
-    {
+    if (keeping_) {
       std::lock_guard lock(mutex_);
       bytes_[size_t(connection)].insert(bytes_[size_t(connection)].end(), buffer, buffer + n);
     }

@@ -40,6 +40,9 @@ public:
   void set_reading(bool reading);
   // Closes each connection once it has delivered this many messages (0: never).
   void close_after(std::size_t messages);
+  // While false, messages are only counted, not kept (for long benchmark runs).
+  void set_keeping(bool keeping);
+  std::size_t message_count() const { return message_count_; }
 
   bool wait_for_messages(std::size_t count, std::chrono::milliseconds limit);
   bool wait_for_connections(std::size_t count, std::chrono::milliseconds limit);
@@ -57,6 +60,8 @@ private:
   std::atomic<bool> running_{true};
   std::atomic<bool> reading_{true};
   std::atomic<std::size_t> close_after_{0};
+  std::atomic<bool> keeping_{true};
+  std::atomic<std::size_t> message_count_{0};
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<received_message> messages_;

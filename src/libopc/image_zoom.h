@@ -1,0 +1,30 @@
+// Zooming and panning a window over a large picture into a small destination.
+//
+// image_zoom_init builds, once per picture, a chain of successively halved
+// true-colour copies (level 0 at full size); image_zoom_calc picks the level
+// whose pixels are closest to (but not coarser than about half) the
+// destination's and resamples the window from it, so that one frame costs a
+// few level pixels per destination pixel whatever the zoom. The window is not
+// clamped: whatever lies outside the picture comes out opaque black.
+//
+// The caller owns the source (it may destroy it right after init) and the
+// destination (it must outlive the record).
+#pragma once
+
+#include <gd.h>
+
+struct image_zoom_s {
+  gdImagePtr im;   // the destination every image_zoom_calc fills completely
+  int listsize;    // levels in the chain, at least 1
+  gdImagePtr *list; // level 0 is a true-colour copy of the source; level i halves level i-1
+  int *scale;      // level 0's width divided by level i's width: 1, 2, 4, ...
+};
+using image_zoom_t = image_zoom_s *;
+
+image_zoom_t image_zoom_init(gdImagePtr im, gdImagePtr src);
+
+// Fills the destination with the window centred at (cx, cy) in source pixels;
+// `zoom` is source pixels per destination pixel (larger zooms out).
+void image_zoom_calc(image_zoom_t d, int cx, int cy, float zoom);
+
+void image_zoom_done(image_zoom_t d);
