@@ -69,10 +69,9 @@ void image_zoom_calc(image_zoom_t d, int cx, int cy, float zoom) {
   int startx = cx - sizex / 2;
   int starty = cy - sizey / 2;
 
-  // A level serves from the zoom at which its window is half its scale wider
-  // than the destination; the resampling then averages about two level pixels
-  // per destination pixel across, never fewer than one. Equality selects the
-  // coarser level.
+  // Level i serves from zoom = scale[i]^2 / 2 upwards (thresholds 0, 2, 8,
+  // 32, 128 for scales 1, 2, 4, 8, 16); at the switch each destination pixel
+  // averages scale[i] / 2 level pixels across. Equality selects the coarser level.
   int idx = 0;
   for (int i = 0; i < d->listsize; ++i) {
     if (float(d->scale[i] * d->scale[i] / 2) <= zoom)

@@ -1,10 +1,9 @@
 // Zooming and panning a window over a large picture into a small destination.
 //
 // image_zoom_init builds, once per picture, a chain of successively halved
-// true-colour copies (level 0 at full size); image_zoom_calc picks the level
-// whose pixels are closest to (but not coarser than about half) the
-// destination's and resamples the window from it, so that one frame costs a
-// few level pixels per destination pixel whatever the zoom. The window is not
+// true-colour copies (level 0 at full size); image_zoom_calc picks a level by
+// the zoom and resamples the window from it, so that a frame averages far
+// fewer pixels than the window holds at full size. The window is not
 // clamped: whatever lies outside the picture comes out opaque black.
 //
 // The caller owns the source (it may destroy it right after init) and the
