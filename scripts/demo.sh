@@ -4,4 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh demo
+eval "$(scripts/headless-sound.sh start)"
 exec build/src/demo

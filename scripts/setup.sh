@@ -8,8 +8,10 @@ packages=(
   g++ cmake make pkg-config git
   # the demo's libraries (pkg-config: gdlib, vorbisidec, ogg, alsa, fftw3f)
   libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # headless sound: a private sound server that ALSA's "default" plays into
+  pulseaudio pulseaudio-utils libasound2-plugins
+  # tests and benchmarks (the encoder makes the test streams)
+  libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev
 )
 
 as_root() {

@@ -1,0 +1,250 @@
+// The audio player on the real ALSA "default" device (on machines without a
+// sound card, the headless sound server started by the test command).
+#include "alsaplay.h"
+#include "output_capture.h"
+#include "tremor_in_ram.h"
+
+#include <tremor/ivorbisfile.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using clock_type = std::chrono::steady_clock;
+
+std::vector<unsigned char> stream_bytes(const char *name) {
+  std::ifstream in(std::string(TEST_STREAMS) + "/" + name + ".ogg", std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A player set up on one of the test streams, silent until started.
+struct player {
+  std::vector<unsigned char> bytes;
+  OggVorbis_File vf{};
+  alsaplay_t alsa = nullptr;
+
+  explicit player(const char *name) : bytes(stream_bytes(name)) {
+    alsa = alsaplay_init(&vf);
+    EXPECT_EQ(ov_load_data(bytes.data(), bytes.size(), &vf), 0);
+    alsaplay_setup(alsa, &vf);
+  }
+  ~player() { alsaplay_done(alsa); }
+
+  // Waits until the position in milliseconds reaches `ms`; false on time-out.
+  bool wait_for_time(alsaplay_time_t ms, std::chrono::milliseconds limit) const {
+    const auto until = clock_type::now() + limit;
+    while (alsaplay_pos_time(alsa) < ms)
+      if (clock_type::now() > until)
+        return false;
+      else
+        std::this_thread::sleep_for(2ms);
+    return true;
+  }
+};
+
+TEST(Player, TotalsAreKnownAndPositionsReadZeroBeforeStart) {
+  player p("stereo_3s");
+  EXPECT_EQ(alsaplay_total_sample(p.alsa), 132300);
+  EXPECT_EQ(alsaplay_total_time(p.alsa), 3000);
+  EXPECT_EQ(alsaplay_vf(p.alsa), &p.vf);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa), 0);
+  EXPECT_EQ(alsaplay_pos_time(p.alsa), 0);
+}
+
+TEST(Player, PositionsAdvanceInBlocksOf2048FramesAtTheRealRate) {
+  player p("stereo_3s");
+  alsaplay_start(p.alsa);
+  // The sound server takes a moment to start consuming; measure after that.
+  ASSERT_TRUE(p.wait_for_time(300, 3s));
+  const auto first_seen = clock_type::now();
+  const alsaplay_time_t first = alsaplay_pos_sample(p.alsa);
+  alsaplay_time_t last = first;
+  while (clock_type::now() - first_seen < 1500ms) {
+    const alsaplay_time_t frames = alsaplay_pos_sample(p.alsa);
+    const alsaplay_time_t ms = alsaplay_pos_time(p.alsa);
+    ASSERT_EQ(frames % 2048, 0) << frames;
+    ASSERT_GE(frames, last);
+    // The two readers may straddle a block; each is the decoder's own figure.
+    ASSERT_LE(ms, (alsaplay_pos_sample(p.alsa) * 1000LL) / 44100);
+    last = frames;
+    std::this_thread::sleep_for(3ms);
+  }
+  const double played_s = double(last - first) / 44100.0;
+  EXPECT_GT(played_s, 1.5 * 0.7) << "plays in real time, not faster";
+  EXPECT_LT(played_s, 1.5 * 1.3) << "plays in real time, not slower";
+}
+
+TEST(Player, AfterTheEndThePositionStaysAtTheTotalWhileSilencePlays) {
+  player p("stereo_1s");
+  alsaplay_start(p.alsa);
+  ASSERT_TRUE(p.wait_for_time(alsaplay_total_time(p.alsa), 5s));
+  EXPECT_EQ(alsaplay_pos_time(p.alsa), 1000);
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa), 44100);
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(alsaplay_pos_time(p.alsa), alsaplay_total_time(p.alsa));
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa), alsaplay_total_sample(p.alsa));
+}
+
+TEST(Player, SecondStopDoesNothingAndTheDecoderIsCleared) {
+  player p("stereo_1s");
+  alsaplay_start(p.alsa);
+  ASSERT_TRUE(p.wait_for_time(100, 3s));
+  alsaplay_stop(p.alsa);
+  EXPECT_EQ(p.vf.datasource, nullptr) << "ov_clear released the stream";
+  const alsaplay_time_t at_stop = alsaplay_pos_time(p.alsa);
+  alsaplay_stop(p.alsa);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(alsaplay_pos_time(p.alsa), at_stop) << "no thread runs any more";
+}
+
+TEST(Player, StopOfAPlayerThatNeverStartedJoinsNothing) {
+  player p("stereo_1s");
+  alsaplay_stop(p.alsa);
+  EXPECT_EQ(p.vf.datasource, nullptr);
+}
+
+TEST(Player, MonoStreamWrites4096FramesPerBlock) {
+  player p("mono_2s");
+  alsaplay_start(p.alsa);
+  ASSERT_TRUE(p.wait_for_time(1, 2s));
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa) % 4096, 0);
+  ASSERT_TRUE(p.wait_for_time(500, 3s));
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa) % 4096, 0);
+  EXPECT_GE(alsaplay_pos_sample(p.alsa), 4096);
+}
+
+std::atomic<int> tap_calls{0};
+std::atomic<int> tap_wrong_sizes{0};
+void counting_tap(const unsigned char *, int size) {
+  ++tap_calls;
+  tap_wrong_sizes += size != ALSAPLAY_BLOCK_BYTES;
+}
+
+TEST(PlayerTap, SeesEveryBlockWhileInstalledAndNothingAfter) {
+  player p("stereo_3s");
+  alsaplay_set_tap(p.alsa, counting_tap);
+  alsaplay_start(p.alsa);
+  ASSERT_TRUE(p.wait_for_time(1000, 4s));
+  const alsaplay_time_t frames = alsaplay_pos_sample(p.alsa);
+  alsaplay_set_tap(p.alsa, nullptr);
+  const int seen = tap_calls;
+  EXPECT_GE(seen, frames / 2048);
+  EXPECT_LE(seen, frames / 2048 + 1);
+  EXPECT_EQ(tap_wrong_sizes, 0);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(tap_calls, seen) << "a removed tap is not called";
+}
+
+std::atomic<bool> slow_tap_inside{false};
+std::atomic<bool> slow_tap_finished{false};
+void slow_tap(const unsigned char *, int) {
+  slow_tap_inside = true;
+  std::this_thread::sleep_for(150ms);
+  slow_tap_finished = true;
+  slow_tap_inside = false;
+}
+
+TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
+  player p("stereo_3s");
+  alsaplay_set_tap(p.alsa, slow_tap);
+  alsaplay_start(p.alsa);
+  const auto until = clock_type::now() + 3s;
+  while (!slow_tap_inside && clock_type::now() < until)
+    std::this_thread::yield();
+  ASSERT_TRUE(slow_tap_inside);
+  alsaplay_set_tap(p.alsa, nullptr);
+  EXPECT_FALSE(slow_tap_inside) << "set_tap returned while the tap was still running";
+  EXPECT_TRUE(slow_tap_finished);
+}
+
+// A sound server of the test's own, which it can kill without disturbing
+// the one the other tests use.
+std::string start_private_sound_server(const std::string &dir) {
+  const std::string command = std::string(HEADLESS_SOUND) + " start " + dir + " --private";
+  std::FILE *out = popen(command.c_str(), "r");
+  char line[512] = {};
+  const bool got = out && std::fgets(line, sizeof line, out);
+  if (out)
+    pclose(out);
+  const std::string text = got ? line : "";
+  const std::string prefix = "export PULSE_SERVER=";
+  if (text.rfind(prefix, 0) != 0)
+    return "";
+  std::string server = text.substr(prefix.size());
+  server.erase(server.find_last_not_of("\n") + 1);
+  return server;
+}
+
+TEST(PlayerDeviceLoss, KilledSoundServerGivesOneMessageAndThePositionStillReachesTheEnd) {
+  const std::string dir = testing::TempDir() + "sound-kill-" + std::to_string(getpid());
+  const std::string server = start_private_sound_server(dir);
+  ASSERT_FALSE(server.empty()) << "could not start a private sound server";
+  setenv("PULSE_SERVER", server.c_str(), 1);
+
+  player p("stereo_3s");
+  std::string text;
+  bool reached_end = false;
+  auto took = clock_type::duration::zero();
+  alsaplay_time_t left_ms = 0;
+  {
+    // gtest reports on stdout too, so nothing is asserted while capturing.
+    stdout_capture out;
+    alsaplay_start(p.alsa);
+    const bool playing = p.wait_for_time(500, 3s);
+    std::system((std::string(HEADLESS_SOUND) + " stop " + dir).c_str());
+    const auto lost_from = clock_type::now();
+    left_ms = alsaplay_total_time(p.alsa) - alsaplay_pos_time(p.alsa);
+    reached_end = playing && p.wait_for_time(alsaplay_total_time(p.alsa), 6s);
+    took = clock_type::now() - lost_from;
+    std::this_thread::sleep_for(100ms);
+    text = out.text();
+  }
+  ASSERT_TRUE(reached_end) << "the show would wait forever\n" << text;
+  EXPECT_EQ(alsaplay_pos_sample(p.alsa), alsaplay_total_sample(p.alsa));
+  EXPECT_EQ(alsaplay_pos_time(p.alsa), alsaplay_total_time(p.alsa)) << "and stays there";
+  EXPECT_GT(left_ms, 0) << "the test killed the server too late to see the fallback";
+  EXPECT_GT(took, std::chrono::milliseconds(left_ms * 7 / 10)) << "the rest of the stream passes at its own rate";
+  size_t count = 0;
+  for (size_t at = text.find("snd_pcm_writei failed: "); at != std::string::npos;
+       at = text.find("snd_pcm_writei failed: ", at + 1))
+    ++count;
+  EXPECT_EQ(count, 1u) << text;
+}
+
+TEST(PlayerDeathTest, SetupOfAStreamThatDidNotOpenRefusesToPlay) {
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        std::vector<unsigned char> garbage(5000, 7);
+        OggVorbis_File vf{};
+        alsaplay_t alsa = alsaplay_init(&vf);
+        ov_load_data(garbage.data(), garbage.size(), &vf);
+        alsaplay_setup(alsa, &vf);
+      },
+      testing::ExitedWithCode(1), "^Stream open error: no playable Ogg Vorbis stream\n$");
+}
+
+TEST(PlayerDeathTest, MissingSoundDeviceIsAStartUpError) {
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        setenv("PULSE_SERVER", "unix:/nonexistent/sound/server", 1);
+        player p("stereo_1s");
+      },
+      testing::ExitedWithCode(1), "Playback open error: ");
+}
+
+} // namespace
