@@ -1,11 +1,12 @@
-// Writes a short Ogg Vorbis stream of known tones for the audio tests:
+// Writes an Ogg Vorbis stream of known tones, for the audio tests and as the
+// stand-in soundtrack until the composed one is in place:
 //
-//   make_test_ogg OUT.ogg CHANNELS RATE FRAMES
+//   tonegen OUT.ogg CHANNELS RATE FRAMES
 //
 // Left (and mono) is a 440 Hz sine, right a 660 Hz sine, both at half scale.
-// This program links the reference encoder; the tests decode with the
-// integer decoder only, which exports the same symbol names, so the two are
-// never linked into one executable.
+// This program links the reference encoder; everything that plays or checks a
+// stream uses the integer decoder, which exports the same symbol names, so the
+// two are never linked into one executable.
 #include <vorbis/vorbisenc.h>
 
 #include <cmath>
@@ -38,7 +39,7 @@ int main(int argc, char **argv) {
   vorbis_info info;
   vorbis_info_init(&info);
   if (vorbis_encode_init_vbr(&info, channels, rate, 0.4f) != 0) {
-    std::fprintf(stderr, "make_test_ogg: encoder set-up failed\n");
+    std::fprintf(stderr, "tonegen: encoder set-up failed\n");
     return 1;
   }
   vorbis_comment comment;
