@@ -8,6 +8,7 @@
 #include "types.h"
 
 #include <array>
+#include <cstddef>
 
 inline constexpr int MATRIX_WIDTH = 32;
 inline constexpr int MATRIX_HEIGHT = 16;
@@ -28,7 +29,7 @@ constexpr u16 matrix_led_index(int x, int y) {
 inline constexpr std::array<u16, MATRIX_LEDS> tlm_32x16z = [] {
   std::array<u16, MATRIX_LEDS> table{};
   for (int p = 0; p < MATRIX_LEDS; ++p)
-    table[size_t(p)] = matrix_led_index(p % MATRIX_WIDTH, p / MATRIX_WIDTH);
+    table[std::size_t(p)] = matrix_led_index(p % MATRIX_WIDTH, p / MATRIX_WIDTH);
   return table;
 }();
 
@@ -36,6 +37,6 @@ inline constexpr std::array<u16, MATRIX_LEDS> tlm_32x16z = [] {
 inline constexpr std::array<u16, MATRIX_LEDS> matrix_led_to_position = [] {
   std::array<u16, MATRIX_LEDS> inverse{};
   for (int p = 0; p < MATRIX_LEDS; ++p)
-    inverse[tlm_32x16z[size_t(p)]] = u16(p);
+    inverse[tlm_32x16z[std::size_t(p)]] = u16(p);
   return inverse;
 }();

@@ -1,0 +1,70 @@
+#include "frame_log.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+const char *const HEADER = "# ledsim frame log 1: receive time (ns, monotonic), connection, 32x16 RGB";
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+} // namespace
+
+std::FILE *frame_log_open(const char *path) {
+  std::FILE *log = std::fopen(path, "w");
+  if (!log) {
+    std::fprintf(stderr, "ledsim: cannot write %s: %s\n", path, std::strerror(errno));
+    return nullptr;
+  }
+  std::fprintf(log, "%s\n", HEADER);
+  return log;
+}
+
+void frame_log_write(std::FILE *log, const wall_frame &frame) {
+  static const char digits[] = "0123456789abcdef";
+  char hex[2 * 1536 + 1];
+  for (size_t i = 0; i < frame.rgb.size(); ++i) {
+    hex[2 * i] = digits[frame.rgb[i] >> 4];
+    hex[2 * i + 1] = digits[frame.rgb[i] & 15];
+  }
+  hex[sizeof hex - 1] = 0;
+  std::fprintf(log, "%" PRId64 " %d %s\n", frame.received_ns, frame.connection, hex);
+}
+
+int frame_log_close(std::FILE *log) {
+  const bool ok = !std::ferror(log);
+  return (std::fclose(log) == 0 && ok) ? 1 : 0;
+}
+
+bool frame_log_read(const char *path, std::vector<wall_frame> *frames) {
+  std::ifstream in(path);
+  std::string line;
+  if (!std::getline(in, line) || line != HEADER)
+    return false;
+  while (std::getline(in, line)) {
+    wall_frame frame{};
+    char hex[2 * 1536 + 2] = {};
+    long long ns = 0;
+    if (std::sscanf(line.c_str(), "%lld %d %3073s", &ns, &frame.connection, hex) != 3 ||
+        std::strlen(hex) != 2 * 1536)
+      return false;
+    frame.received_ns = ns;
+    for (size_t i = 0; i < 1536; ++i) {
+      const int high = hex_digit(hex[2 * i]), low = hex_digit(hex[2 * i + 1]);
+      if (high < 0 || low < 0)
+        return false;
+      frame.rgb[i] = u8(high << 4 | low);
+    }
+    frames->push_back(frame);
+  }
+  return true;
+}

@@ -1,0 +1,25 @@
+// The frame log: one text line per received frame, for tests and analysis.
+//
+//   # ledsim frame log 1: receive time (ns, monotonic), connection, 32x16 RGB
+//   1234567890123 0 000000ff0000...
+//
+// After the header line, every line holds the monotonic receive time in
+// nanoseconds, the number of the connection it came on (0 for the first),
+// and 3072 hexadecimal digits: red, green, blue of each pixel in image order
+// (row by row, left to right), two digits each.
+#pragma once
+
+#include "wall_frame.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Null, with a message on stderr, when the file cannot be written.
+std::FILE *frame_log_open(const char *path);
+void frame_log_write(std::FILE *log, const wall_frame &frame);
+// 1 when everything reached the file.
+int frame_log_close(std::FILE *log);
+
+// Reads a whole log back; false on a malformed line.
+bool frame_log_read(const char *path, std::vector<wall_frame> *frames);

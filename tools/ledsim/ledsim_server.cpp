@@ -1,0 +1,212 @@
+#include "ledsim_server.h"
+
+#include "matrix_wiring.h"
+#include "opc.h"
+#include "opc_stream.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr long long IDLE_GIVES_WAY_NS = 1'000'000'000;
+
+long long monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (long long)now.tv_sec * 1'000'000'000 + now.tv_nsec;
+}
+
+} // namespace
+
+struct ledsim_server_s {
+  int listen_fd = -1;
+  int port = 0;
+  ledsim_faults faults;
+  bool listening = false;
+  long long started_ns = 0;
+
+  int client = -1;
+  int frames_on_client = 0;
+  long long client_heard_ns = 0;
+  opc_stream_s stream{};
+
+  int connections = 0;
+  int frames = 0;
+  bool pause_done = false;
+  long long paused_until_ns = 0;
+
+  std::array<u8, MATRIX_LEDS * 3> leds{}; // the wall in LED order
+  wall_frame frame{};
+  ledsim_frame_callback on_frame = nullptr;
+  void *user = nullptr;
+};
+
+namespace {
+
+void drop_client(ledsim_server_t s) {
+  if (s->client >= 0)
+    close(s->client);
+  s->client = -1;
+}
+
+void take_client(ledsim_server_t s, int fd) {
+  drop_client(s);
+  s->client = fd;
+  s->frames_on_client = 0;
+  s->client_heard_ns = monotonic_ns();
+  opc_stream_reset(&s->stream);
+  ++s->connections;
+}
+
+void on_message(void *user, const opc_message &m) {
+  auto *s = static_cast<ledsim_server_t>(user);
+  // A connection due to close shows nothing more, even from the same read.
+  if (s->faults.close_after_frames > 0 && s->frames_on_client >= s->faults.close_after_frames)
+    return;
+  if (m.command != OPC_COMMAND_SET_PIXELS || (m.channel != 0 && m.channel != OPC_BROADCAST_CHANNEL))
+    return;
+  // Whole pixels only; the stream keeps at most one wall's worth of bytes.
+  const std::size_t bytes = m.kept / 3 * 3;
+  std::memcpy(s->leds.data(), m.data, bytes);
+  for (int led = 0; led < MATRIX_LEDS; ++led)
+    std::memcpy(&s->frame.rgb[3 * size_t(matrix_led_to_position[size_t(led)])], &s->leds[3 * size_t(led)], 3);
+  s->frame.received_ns = monotonic_ns();
+  s->frame.connection = s->connections - 1;
+  ++s->frames;
+  ++s->frames_on_client;
+  if (s->on_frame)
+    s->on_frame(s->user, s->frame);
+}
+
+// Reads what the client has; false once it is gone.
+bool read_client(ledsim_server_t s) {
+  u8 buffer[8192];
+  const ssize_t n = read(s->client, buffer, sizeof buffer);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    return true;
+  if (n <= 0)
+    return false;
+  s->client_heard_ns = monotonic_ns();
+  opc_stream_feed(&s->stream, buffer, size_t(n), on_message, s);
+  return true;
+}
+
+} // namespace
+
+ledsim_server_t ledsim_server_init(const char *hostport, const ledsim_faults &faults) {
+  sockaddr_in address{};
+  if (!opc_resolve(hostport, &address, 0)) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: no IPv4 address\n", hostport);
+    return nullptr;
+  }
+  // opc_resolve takes a missing port or port 0 as the default; 0 here means
+  // "any free port" unless the text names one.
+  auto *s = new ledsim_server_s;
+  s->faults = faults;
+  s->listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int on = 1;
+  setsockopt(s->listen_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (s->listen_fd < 0 || bind(s->listen_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", hostport, std::strerror(errno));
+    ledsim_server_done(s);
+    return nullptr;
+  }
+  socklen_t length = sizeof address;
+  getsockname(s->listen_fd, reinterpret_cast<sockaddr *>(&address), &length);
+  s->port = ntohs(address.sin_port);
+  s->started_ns = monotonic_ns();
+  // Without a refusal to stage, listen at once: a client may connect before
+  // the server loop runs.
+  if (faults.refuse_ms <= 0) {
+    if (listen(s->listen_fd, 8) < 0) {
+      std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", hostport, std::strerror(errno));
+      ledsim_server_done(s);
+      return nullptr;
+    }
+    s->listening = true;
+  }
+  return s;
+}
+
+int ledsim_server_port(ledsim_server_t server) { return server->port; }
+
+int ledsim_server_connections(ledsim_server_t server) { return server->connections; }
+
+// A bound socket that does not listen yet refuses connections, which is how
+// the refusal at start is staged.
+int ledsim_server_run(ledsim_server_t s, int stop_fd, ledsim_frame_callback on_frame, void *user) {
+  s->on_frame = on_frame;
+  s->user = user;
+  for (;;) {
+    const long long now = monotonic_ns();
+    int timeout_ms = 200;
+    if (!s->listening) {
+      const long long refuse_until = s->started_ns + (long long)s->faults.refuse_ms * 1'000'000;
+      if (now >= refuse_until) {
+        if (listen(s->listen_fd, 8) < 0) {
+          std::fprintf(stderr, "ledsim: listen: %s\n", std::strerror(errno));
+          return -1;
+        }
+        s->listening = true;
+      } else {
+        timeout_ms = int(std::min<long long>(timeout_ms, (refuse_until - now) / 1'000'000 + 1));
+      }
+    }
+    const bool paused = now < s->paused_until_ns;
+    if (paused)
+      s->client_heard_ns = now; // our silence is not the client's
+    if (paused)
+      timeout_ms = int(std::min<long long>(timeout_ms, (s->paused_until_ns - now) / 1'000'000 + 1));
+
+    // One client at a time: a waiting client is taken when the wall is free,
+    // or when the current client has been silent (while we were reading) for
+    // a second. Until then the listening socket is left out of the poll.
+    const bool silent = s->client >= 0 && now - s->client_heard_ns > IDLE_GIVES_WAY_NS;
+    const bool accepting = s->listening && !paused && (s->client < 0 || silent);
+    pollfd fds[3] = {{stop_fd, POLLIN, 0}, {accepting ? s->listen_fd : -1, POLLIN, 0},
+                     {paused ? -1 : s->client, POLLIN, 0}};
+    if (poll(fds, 3, timeout_ms) < 0) {
+      if (errno == EINTR)
+        continue;
+      std::fprintf(stderr, "ledsim: poll: %s\n", std::strerror(errno));
+      return -1;
+    }
+    if (fds[0].revents)
+      return 0;
+
+    if (fds[2].revents && !read_client(s))
+      drop_client(s);
+
+    if (s->client >= 0 && s->faults.close_after_frames > 0 && s->frames_on_client >= s->faults.close_after_frames)
+      drop_client(s);
+    if (!s->pause_done && s->faults.pause_ms > 0 && s->frames >= s->faults.pause_after_frames) {
+      s->pause_done = true;
+      s->paused_until_ns = monotonic_ns() + (long long)s->faults.pause_ms * 1'000'000;
+    }
+
+    if (fds[1].revents) {
+      const int fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0)
+        take_client(s, fd);
+    }
+  }
+}
+
+void ledsim_server_done(ledsim_server_t s) {
+  if (!s)
+    return;
+  drop_client(s);
+  if (s->listen_fd >= 0)
+    close(s->listen_fd);
+  delete s;
+}

@@ -1,0 +1,43 @@
+// The simulator's OPC server: listens on TCP, serves one client at a time and
+// turns every set-pixel-colours message on channel 0 (or the broadcast
+// channel 255) into a picture of the wall.
+//
+// The wall keeps its state between messages: a message of fewer than 512
+// pixels updates only those LEDs, pixels beyond 512 are ignored, other
+// commands and channels are skipped by their length. A partial message left
+// by a client that goes away is dropped. Whatever a client sends, memory stays
+// bounded and the next client is served. A client that has sent nothing for a
+// second gives way to a newer one, so a silent connection cannot lock the wall.
+//
+// For rehearsing failures the server can stop reading for a while, close each
+// connection after some frames, or refuse connections for a while at start.
+#pragma once
+
+#include "wall_frame.h"
+
+struct ledsim_faults {
+  int pause_after_frames = 0; // after this many frames in all, stop reading ...
+  int pause_ms = 0;           // ... for this long (0: never)
+  int close_after_frames = 0; // close each connection after this many frames (0: never)
+  int refuse_ms = 0;          // refuse connections for this long after start
+};
+
+struct ledsim_server_s;
+using ledsim_server_t = ledsim_server_s *;
+using ledsim_frame_callback = void (*)(void *user, const wall_frame &frame);
+
+// Binds "host:port" (an empty host is localhost; port 0 picks a free one).
+// Null, with a message on stderr, when the address cannot be had.
+ledsim_server_t ledsim_server_init(const char *hostport, const ledsim_faults &faults);
+
+// The port actually bound.
+int ledsim_server_port(ledsim_server_t server);
+
+// Serves until `stop_fd` becomes readable (or reports end of file), calling
+// `on_frame` for every picture. Returns 0, or -1 after a fatal socket error.
+int ledsim_server_run(ledsim_server_t server, int stop_fd, ledsim_frame_callback on_frame, void *user);
+
+// Connections accepted so far.
+int ledsim_server_connections(ledsim_server_t server);
+
+void ledsim_server_done(ledsim_server_t server);
