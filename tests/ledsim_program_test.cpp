@@ -1,0 +1,131 @@
+// The simulator as a program: started on a free port with every output,
+// fed frames by the demo's own client, ended by a signal; its files are
+// complete and its summary is right.
+#include "frame_log.h"
+#include "opcgd.h"
+#include "wait_until.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct simulator {
+  pid_t pid = -1;
+  int err = -1; // its standard error
+  int port = 0;
+  std::string first_line;
+
+  explicit simulator(const std::vector<std::string> &options) {
+    int pipe_fds[2];
+    EXPECT_EQ(pipe(pipe_fds), 0);
+    pid = fork();
+    if (pid == 0) {
+      dup2(pipe_fds[1], 2);
+      close(pipe_fds[0]);
+      std::vector<char *> argv{const_cast<char *>(LEDSIM)};
+      for (const auto &o : options)
+        argv.push_back(const_cast<char *>(o.c_str()));
+      argv.push_back(nullptr);
+      execv(LEDSIM, argv.data());
+      _exit(127);
+    }
+    close(pipe_fds[1]);
+    err = pipe_fds[0];
+    first_line = read_line();
+    std::sscanf(first_line.c_str(), "ledsim: listening on port %d", &port);
+  }
+  std::string read_line() const {
+    std::string line;
+    char c;
+    while (read(err, &c, 1) == 1 && c != '\n')
+      line += c;
+    return line;
+  }
+  // Ends it with `sig`; its exit status, and everything else it wrote.
+  int stop(int sig, std::string *rest) {
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    char chunk[4096];
+    for (ssize_t n; (n = read(err, chunk, sizeof chunk)) > 0;)
+      rest->append(chunk, size_t(n));
+    close(err);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
+  const std::string dir = testing::TempDir();
+  const std::string log = dir + "run.log", gif = dir + "run.gif", sheet = dir + "run.png", summary = dir + "run.txt";
+  simulator sim({"--listen", "127.0.0.1:0", "--log", log, "--gif", gif, "--gif-scale", "4", "--sheet", sheet,
+                 "--summary", summary});
+  ASSERT_GT(sim.port, 0);
+
+  const opc_sink sink = opc_new_sink(("127.0.0.1:" + std::to_string(sim.port)).c_str());
+  gdImagePtr im = gdImageCreateTrueColor(32, 16);
+  const wait_until_t clock = wait_until_init();
+  wait_until_ms(clock, 40);
+  for (int i = 0; i < 40; ++i) {
+    gdImageFilledRectangle(im, 0, 0, 31, 15, gdTrueColor(6 * i, 0, 255 - 6 * i));
+    wait_until_timeout(clock);
+    ASSERT_EQ(opc_put_gd_image_32x16z(sink, im), 1);
+  }
+  wait_until_done(clock);
+  gdImageDestroy(im);
+  usleep(200000);
+
+  std::string rest;
+  EXPECT_EQ(sim.stop(SIGTERM, &rest), 0) << rest;
+  EXPECT_NE(rest.find("frames: 40\n"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("connections: 1\n"), std::string::npos) << rest;
+
+  std::vector<wall_frame> frames;
+  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
+  ASSERT_EQ(frames.size(), 40u);
+  EXPECT_EQ(frames[39].rgb[0], 6 * 39);
+  EXPECT_EQ(frames[39].rgb[2], 255 - 6 * 39);
+
+  std::ifstream summary_file(summary);
+  std::stringstream text;
+  text << summary_file.rdbuf();
+  EXPECT_NE(text.str().find("frames: 40\n"), std::string::npos);
+  double mean = 0;
+  ASSERT_NE(text.str().find("mean frame period: "), std::string::npos);
+  std::sscanf(text.str().c_str() + text.str().find("mean frame period: "), "mean frame period: %lf", &mean);
+  EXPECT_NEAR(mean, 40.0, 3.0);
+
+  for (const std::string &picture : {gif, sheet}) {
+    std::FILE *f = std::fopen(picture.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << picture;
+    gdImagePtr decoded = picture == gif ? gdImageCreateFromGif(f) : gdImageCreateFromPng(f);
+    std::fclose(f);
+    ASSERT_NE(decoded, nullptr) << picture << " is complete";
+    gdImageDestroy(decoded);
+  }
+}
+
+TEST(LedsimProgram, SigintEndsItToo) {
+  simulator sim({"--listen", "127.0.0.1:0"});
+  std::string rest;
+  EXPECT_EQ(sim.stop(SIGINT, &rest), 0);
+  EXPECT_NE(rest.find("frames: 0\n"), std::string::npos) << rest;
+}
+
+TEST(LedsimProgram, BadOptionsAreRefused) {
+  simulator sim({"--gif-scale", "two"});
+  EXPECT_EQ(sim.first_line, "ledsim: bad value for --gif-scale: two");
+  std::string rest;
+  EXPECT_EQ(sim.stop(0, &rest), 1);
+}
+
+} // namespace

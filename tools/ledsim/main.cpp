@@ -1,0 +1,206 @@
+// ledsim: an LED wall simulator. A real OPC server for the 32x16 wall that
+// shows the frames it receives in a terminal, records them (frame log,
+// animated GIF, contact sheet) and measures their timing. See --help.
+#include "contact_sheet.h"
+#include "frame_log.h"
+#include "frame_stats.h"
+#include "gif_writer.h"
+#include "ledsim_server.h"
+#include "terminal_view.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <getopt.h>
+#include <unistd.h>
+
+#include <deque>
+#include <string>
+
+namespace {
+
+const char *const USAGE = R"(usage: ledsim [options]
+A simulator of the 32x16 LED wall: an Open Pixel Control server.
+  --listen HOST:PORT      where to listen (default 127.0.0.1:7890; port 0: any)
+  --view                  show the wall in this terminal (24-bit colour)
+  --log FILE              write every frame with its receive time (text)
+  --gif FILE              write an animated GIF at the received timing
+  --gif-scale N           GIF pixels per LED (default 8)
+  --sheet FILE            write a PNG contact sheet, one frame per second
+  --sheet-scale N         sheet pixels per LED (default 4)
+  --sheet-columns N       tiles per row of the sheet (default 10)
+  --summary FILE          also write the timing summary to FILE
+  --pause-reading F:MS    after F frames, stop reading for MS milliseconds
+  --close-after F         close each connection after F frames
+  --refuse MS             refuse connections for MS milliseconds at start
+Ends on SIGINT or SIGTERM, writes its files and prints the timing summary.
+)";
+
+int stop_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(stop_pipe[1], &byte, 1);
+}
+
+struct outputs {
+  terminal_view_t view = nullptr;
+  std::FILE *log = nullptr;
+  gif_writer_t gif = nullptr;
+  contact_sheet_t sheet = nullptr;
+  frame_stats_t stats = nullptr;
+  ledsim_server_t server = nullptr;
+  std::deque<std::int64_t> last_second; // receive times of the last second, for the view
+};
+
+void on_frame(void *user, const wall_frame &frame) {
+  auto *out = static_cast<outputs *>(user);
+  const std::int64_t previous = out->stats->received_ns.empty() ? frame.received_ns : out->stats->received_ns.back();
+  frame_stats_add(out->stats, frame.received_ns);
+  if (out->log)
+    frame_log_write(out->log, frame);
+  if (out->gif)
+    gif_writer_add(out->gif, frame);
+  if (out->sheet)
+    contact_sheet_add(out->sheet, frame);
+  if (out->view) {
+    out->last_second.push_back(frame.received_ns);
+    while (frame.received_ns - out->last_second.front() >= 1'000'000'000)
+      out->last_second.pop_front();
+    char status[160];
+    std::snprintf(status, sizeof status, "frames %zu  %zu fps  connections %d  last gap %.1f ms",
+                  out->stats->received_ns.size(), out->last_second.size(), ledsim_server_connections(out->server),
+                  double(frame.received_ns - previous) / 1e6);
+    terminal_view_draw(out->view, frame, status);
+  }
+}
+
+bool parse_int(const char *text, int *value) {
+  char *end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < 0 || v > 1'000'000'000)
+    return false;
+  *value = int(v);
+  return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::string listen = "127.0.0.1:7890";
+  bool view = false;
+  const char *log_path = nullptr, *gif_path = nullptr, *sheet_path = nullptr, *summary_path = nullptr;
+  int gif_scale = 8, sheet_scale = 4, sheet_columns = 10;
+  ledsim_faults faults;
+
+  enum { LISTEN = 1, VIEW, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
+  const option options[] = {{"listen", required_argument, nullptr, LISTEN},
+                            {"view", no_argument, nullptr, VIEW},
+                            {"log", required_argument, nullptr, LOG},
+                            {"gif", required_argument, nullptr, GIF},
+                            {"gif-scale", required_argument, nullptr, GIF_SCALE},
+                            {"sheet", required_argument, nullptr, SHEET},
+                            {"sheet-scale", required_argument, nullptr, SHEET_SCALE},
+                            {"sheet-columns", required_argument, nullptr, SHEET_COLUMNS},
+                            {"summary", required_argument, nullptr, SUMMARY},
+                            {"pause-reading", required_argument, nullptr, PAUSE},
+                            {"close-after", required_argument, nullptr, CLOSE},
+                            {"refuse", required_argument, nullptr, REFUSE},
+                            {"help", no_argument, nullptr, HELP},
+                            {nullptr, 0, nullptr, 0}};
+  for (int o; (o = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
+    bool ok = true;
+    switch (o) {
+    case LISTEN: listen = optarg; break;
+    case VIEW: view = true; break;
+    case LOG: log_path = optarg; break;
+    case GIF: gif_path = optarg; break;
+    case GIF_SCALE: ok = parse_int(optarg, &gif_scale) && gif_scale >= 4; break;
+    case SHEET: sheet_path = optarg; break;
+    case SHEET_SCALE: ok = parse_int(optarg, &sheet_scale) && sheet_scale >= 2; break;
+    case SHEET_COLUMNS: ok = parse_int(optarg, &sheet_columns) && sheet_columns >= 1; break;
+    case SUMMARY: summary_path = optarg; break;
+    case PAUSE: {
+      const char *colon = std::strchr(optarg, ':');
+      ok = colon && parse_int(std::string(optarg, size_t(colon - optarg)).c_str(), &faults.pause_after_frames) &&
+           parse_int(colon + 1, &faults.pause_ms);
+      break;
+    }
+    case CLOSE: ok = parse_int(optarg, &faults.close_after_frames); break;
+    case REFUSE: ok = parse_int(optarg, &faults.refuse_ms); break;
+    case HELP: std::fputs(USAGE, stdout); return 0;
+    default: ok = false;
+    }
+    if (!ok) {
+      if (o != '?')
+        std::fprintf(stderr, "ledsim: bad value for --%s: %s\n", options[o - 1].name, optarg);
+      std::fputs(USAGE, stderr);
+      return 1;
+    }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "ledsim: unexpected argument: %s\n", argv[optind]);
+    return 1;
+  }
+
+  outputs out;
+  out.server = ledsim_server_init(listen.c_str(), faults);
+  if (!out.server)
+    return 1;
+  if ((log_path && !(out.log = frame_log_open(log_path))) ||
+      (gif_path && !(out.gif = gif_writer_init(gif_path, gif_scale))) ||
+      (sheet_path && !(out.sheet = contact_sheet_init(sheet_path, sheet_scale, sheet_columns)))) {
+    // Whatever did open is closed again; nothing was received yet.
+    if (out.log)
+      frame_log_close(out.log);
+    if (out.gif)
+      gif_writer_done(out.gif);
+    ledsim_server_done(out.server);
+    return 1;
+  }
+  out.stats = frame_stats_init();
+
+  if (pipe2(stop_pipe, O_CLOEXEC) < 0) {
+    std::perror("ledsim: pipe");
+    return 1;
+  }
+  struct sigaction stop {};
+  stop.sa_handler = on_signal;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(out.server));
+  if (view)
+    out.view = terminal_view_init(1);
+  const int served = ledsim_server_run(out.server, stop_pipe[0], on_frame, &out);
+  if (out.view)
+    terminal_view_done(out.view);
+
+  bool written = true;
+  if (out.log)
+    written = frame_log_close(out.log) && written;
+  if (out.gif)
+    written = gif_writer_done(out.gif) && written;
+  if (out.sheet)
+    written = contact_sheet_done(out.sheet) && written;
+
+  const frame_summary summary = frame_stats_summary(out.stats, ledsim_server_connections(out.server));
+  frame_summary_print(stderr, summary);
+  if (summary_path) {
+    std::FILE *file = std::fopen(summary_path, "w");
+    if (file) {
+      frame_summary_print(file, summary);
+      written = std::fclose(file) == 0 && written;
+    } else {
+      std::fprintf(stderr, "ledsim: cannot write %s: %s\n", summary_path, std::strerror(errno));
+      written = false;
+    }
+  }
+  frame_stats_done(out.stats);
+  ledsim_server_done(out.server);
+  return served == 0 && written ? 0 : 1;
+}
