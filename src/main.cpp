@@ -5,7 +5,18 @@
 // nothing to show or play).
 #include "alsaplay.h"
 #include "assets.h"
+#include "credits.h"
+#include "ellipses_scene.h"
+#include "greetings.h"
+#include "image_linear.h"
+#include "into_the_blue.h"
+#include "logo.h"
 #include "opc.h"
+#include "present.h"
+#include "spectrum_analyzer.h"
+#include "thank_slide.h"
+#include "title_zoom.h"
+#include "twister_scene.h"
 #include "tremor_in_ram.h"
 
 #include <tremor/ivorbisfile.h>
@@ -26,15 +37,31 @@ int main() {
   // Start-up, in this order. The sink comes from $OPC (else localhost:7890)
   // and does not connect yet: the first frame sent connects.
   const opc_sink s = opc_new_sink(nullptr);
-  (void)s;
   const alsaplay_t alsa = alsaplay_init(&vf);
+  const image_zoom_t zoom = vorn_zoom_init();
   ov_load_data(OGG_SOUNDTRACK, OGG_SOUNDTRACK_SIZE, &vf);
   alsaplay_setup(alsa, &vf); // the device is open and silent until the title starts playback
 
-  // The show.
+  // The show. End times are positions in the soundtrack, in milliseconds.
+  vorn_title(s, zoom, alsa, 5000); // starts playback
+  present_draw(s);
+  logo_draw(s);
+  image_linear(s, alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  ellipses(s, alsa, 59000);
+  into_the_blue(s, alsa, 88500);
+  twister(s, alsa, 133000);
+  image_sinus_analyzer(s, alsa, 154000, PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
+  credits(s, PNG_CREDITS_GFX_LEAD, int(PNG_CREDITS_GFX_LEAD_SIZE), PNG_CREDITS_TXT_LEAD, int(PNG_CREDITS_TXT_LEAD_SIZE));
+  thank_slide(s);
+  credits(s, PNG_CREDITS_GFX_GFX, int(PNG_CREDITS_GFX_GFX_SIZE), PNG_CREDITS_TXT_GFX, int(PNG_CREDITS_TXT_GFX_SIZE));
+  credits(s, PNG_CREDITS_GFX_MUSIC, int(PNG_CREDITS_GFX_MUSIC_SIZE), PNG_CREDITS_TXT_MUSIC,
+          int(PNG_CREDITS_TXT_MUSIC_SIZE));
+  credits(s, PNG_CREDITS_GFX_CODE, int(PNG_CREDITS_GFX_CODE_SIZE), PNG_CREDITS_TXT_CODE, int(PNG_CREDITS_TXT_CODE_SIZE));
+  greetings(s, zoom, alsa, 409000); // runs until the soundtrack's end
 
-  // Shut-down: stop the player (join its thread, close the device, clear the
-  // decoder) before releasing it.
+  // Shut-down: the zoom, then the player (join its thread, close the
+  // device, clear the decoder) before releasing it.
+  vorn_zoom_done(zoom);
   alsaplay_stop(alsa);
   alsaplay_done(alsa);
   return 0;

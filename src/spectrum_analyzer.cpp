@@ -1,8 +1,11 @@
 #include "spectrum_analyzer.h"
 
-#include "audio/alsaplay.h"
+#include "opcgd.h"
+#include "picture_decode.h"
+#include "wait_until.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -55,4 +58,102 @@ void visualize(const unsigned char *block, int size) {
     if (k > binidx[j])
       ++j;
   }
+}
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr int W = 32, H = 16;
+
+// Bar i rises from the bottom by the logarithm of its band's power; rows
+// dim towards the top of the bar, and the top three rows are red.
+void draw_bars(gdImagePtr overlay) {
+  for (int i = 0; i < SPECTRUM_BANDS; ++i) {
+    const float level = std::min(std::log(100.0f * bins[size_t(i)].load(std::memory_order_relaxed)), 1000.0f);
+    if (!(level >= 0.0f))
+      continue; // silence (minus infinity) or a faint band draws nothing
+    const int t = int(level);
+    for (int k = 0; k <= t && k <= 15; ++k) {
+      const int brightness = std::min<int>(int(isqrt(u32(t * (t + 3 - k)))), 15);
+      const int colour = k <= 12 ? brightness * 4096 : brightness * 1048576;
+      if (colour != 0)
+        gdImageSetPixel(overlay, i, 15 - k, colour);
+    }
+  }
+}
+
+// The bars' weight over the picture: 1, 2, ..., 100, 99, ..., 1, 0, again.
+int next_weight(int *count) {
+  int n = *count + 1, weight;
+  if (n > 199) {
+    n = 0;
+    weight = 0;
+  } else if (n <= 99) {
+    weight = n;
+  } else {
+    weight = 199 - *count;
+  }
+  *count = n;
+  return weight;
+}
+
+} // namespace
+
+void image_sinus_analyzer(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *png, int png_size) {
+  const wait_until_t clock = wait_until_init();
+  out_cpx = fftwf_alloc_complex(SPECTRUM_HALF + 1);
+  fft = fftwf_plan_dft_r2c_1d(SPECTRUM_POINTS, fdata, out_cpx, FFTW_ESTIMATE);
+  alsaplay_set_tap(alsa, visualize);
+  const gdImagePtr pic = DECODE_PNG_OR_FAIL(png, png_size);
+  const gdImagePtr frame = gdImageCreateTrueColor(W, H);
+  const gdImagePtr overlay = gdImageCreateTrueColor(W, H);
+
+  // The tap goes before the plan and its output: alsaplay_set_tap returns
+  // only when no call of the tap is running any more.
+  const auto release = [&] {
+    gdImageDestroy(pic);
+    gdImageDestroy(frame);
+    gdImageDestroy(overlay);
+    wait_until_done(clock);
+    alsaplay_set_tap(alsa, nullptr);
+    fftwf_destroy_plan(fft);
+    fftwf_free(out_cpx);
+    fft = nullptr;
+    out_cpx = nullptr;
+  };
+
+  const int pw = gdImageSX(pic), ph = gdImageSY(pic);
+  int window_w, window_h, travel_x = 0, travel_y = 0;
+  if (ph * W == pw * H) { // the wall's own shape: shown once
+    opc_put_gd_image_32x16z(s, pic);
+    release();
+    return;
+  } else if (ph * W < pw * H) {
+    window_w = ph * W / H;
+    window_h = ph;
+    travel_x = pw - window_w;
+  } else {
+    window_h = pw * H / W;
+    window_w = pw;
+    travel_y = ph - window_h;
+  }
+  wait_until_ms(clock, 40);
+
+  float phase = 4.71238899230957f;
+  int count = 0;
+  while (alsaplay_pos_time(alsa) < end_ms) {
+    phase = float(double(phase) + 0.033);
+    if (double(phase) >= TWO_PI)
+      phase = float(double(phase) - TWO_PI);
+    const float sine = std::sin(phase);
+    const int x = int((1 + sine) * float(travel_x) * 0.5f);
+    const int y = int((1 + sine) * float(travel_y) * 0.5f);
+    gdImageCopyResampled(frame, pic, 0, 0, x, y, W, H, window_w, window_h);
+    gdImageCopy(overlay, frame, 0, 0, 0, 0, W, H);
+    draw_bars(overlay);
+    gdImageCopyMerge(frame, overlay, 0, 0, 0, 0, W, H, next_weight(&count));
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
+  release();
 }

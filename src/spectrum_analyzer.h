@@ -9,6 +9,9 @@
 // two blocks. Each band is a relaxed atomic: no ordering, no torn floats.
 #pragma once
 
+#include "alsaplay.h"
+#include "opc.h"
+
 #include <fftw3.h>
 
 #include <array>
@@ -28,3 +31,8 @@ extern const int binidx[SPECTRUM_BANDS];       // band limits as FFT indices
 
 // The tap: `block` holds interleaved signed 16-bit stereo frames.
 void visualize(const unsigned char *block, int size);
+
+// The scene: a tall picture glides up and down behind 32 bars of the music's
+// bands, which fade in and out over it every 8 s, until position `end_ms`.
+// A picture that does not decode ends the process ("FAIL! at ...", status 1).
+void image_sinus_analyzer(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *png, int png_size);

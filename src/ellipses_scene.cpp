@@ -1,0 +1,83 @@
+#include "ellipses_scene.h"
+
+#include "ellipses.h"
+#include "hsv.h"
+#include "opcgd.h"
+#include "wait_until.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr int TINT_FROM = 200, WANDER_FROM = 400;
+
+// One axis of the wandering centre: a step towards the target, or, once
+// there and wandering, a new target drawn from rand() (the centre stays put
+// on that frame).
+void wander(int *centre, int *target, int frame, int span, int low) {
+  if (*centre < *target)
+    ++*centre;
+  else if (*centre > *target)
+    --*centre;
+  else if (frame >= WANDER_FROM)
+    *target = std::rand() % span + low;
+}
+
+// Adds in double precision, rounds back to single, and wraps at `limit`.
+float advance(float value, double step, double limit, bool wrap_at_equal) {
+  value = float(double(value) + step);
+  if (wrap_at_equal ? double(value) >= limit : double(value) > limit)
+    value = float(double(value) - limit);
+  return value;
+}
+
+// Pixel (x, y) gets hue base + (x + y) / 90, added step by step down each
+// column from the column's start.
+void fill_rainbow(gdImagePtr colours, float base_hue) {
+  hsv_t hsv{0.0f, 1.0f, 1.0f};
+  float column_hue = base_hue;
+  for (int x = 0; x < 32; ++x) {
+    hsv.h = column_hue;
+    for (int y = 0; y < 16; ++y) {
+      gdImageSetPixel(colours, x, y, int(hsv_to_rgb(&hsv)));
+      hsv.h = advance(hsv.h, 1.0 / 90, 1.0, true);
+    }
+    column_hue = advance(column_hue, 1.0 / 90, 1.0, true);
+  }
+}
+
+} // namespace
+
+void ellipses(opc_sink s, alsaplay_t alsa, int end_ms) {
+  const wait_until_t clock = wait_until_init();
+  const gdImagePtr frame = gdImageCreateTrueColor(32, 16);
+  const ellipses_t rings = ellipses_init(frame, 8);
+  const gdImagePtr colours = gdImageCreateTrueColor(32, 16);
+  wait_until_ms(clock, 40);
+
+  int x = 128, y = 64, target_x = 128, target_y = 64;
+  float a = 0.0f, b = 0.0f, base_hue = 0.0f;
+  for (int n = 0; alsaplay_pos_time(alsa) < end_ms; ++n) {
+    wander(&x, &target_x, n, 128, 64); // the horizontal target draws first
+    wander(&y, &target_y, n, 64, 32);
+    const int xsize = int(32.0f + 8.0f * std::sin(a));
+    const int ysize = int(32.0f + 8.0f * std::cos(b));
+    ellipses_set_calc(rings, x, y, xsize, ysize, 0x00FFFFFF, 0);
+    if (n >= TINT_FROM) {
+      fill_rainbow(colours, base_hue);
+      gdImageCopyMultiply(frame, colours, 0, 0, 0, 0, 32, 16);
+    }
+    base_hue = advance(base_hue, 1.0 / 180, 1.0, true);
+    a = advance(a, 0.11, TWO_PI, false);
+    b = advance(b, 0.09, TWO_PI, false);
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
+
+  wait_until_done(clock);
+  ellipses_done(rings);
+  gdImageDestroy(frame);
+  gdImageDestroy(colours);
+}

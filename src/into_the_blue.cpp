@@ -1,0 +1,84 @@
+#include "into_the_blue.h"
+
+#include "assets.h"
+#include "fades.h"
+#include "image_zoom.h"
+#include "opcgd.h"
+#include "picture_decode.h"
+#include "wait_until.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr int DRIFT_FRAMES = 530, SWING_FRAMES = 130;
+constexpr int W = 32, H = 16;
+
+float next_angle(float angle) {
+  angle = float(double(angle) + 0.1);
+  if (double(angle) >= TWO_PI)
+    angle = float(double(angle) - TWO_PI);
+  return angle;
+}
+
+// A step on one axis, turned round at the bounds; the turn shows from the
+// next frame, so the centre may pass a bound by a pixel.
+void bounce(int position, int *step, int low, int high) {
+  if (position >= high && *step > 0)
+    *step = -*step;
+  if (position < low && *step < 0)
+    *step = -*step;
+}
+
+} // namespace
+
+void into_the_blue(opc_sink s, alsaplay_t alsa, int end_ms) {
+  const wait_until_t clock = wait_until_init();
+  const gdImagePtr picture = DECODE_PNG_OR_FAIL(INTO_THE_BLUE, int(INTO_THE_BLUE_SIZE));
+  const gdImagePtr frame = gdImageCreateTrueColor(W, H);
+  const image_zoom_t zoom = image_zoom_init(frame, picture);
+  const int pw = gdImageSX(picture), ph = gdImageSY(picture);
+
+  int x = pw / 2 - 10, y = ph / 2, dx = 1, dy = 1;
+  image_zoom_calc(zoom, x, y, 2.1f);
+  fade_in(s, frame, 25, 40);
+  wait_until_ms(clock, 40);
+
+  float angle = 0.1f;
+  float sine = std::sin(angle);
+  for (int i = 0; i < DRIFT_FRAMES; ++i) {
+    if (i > 0) {
+      angle = next_angle(angle);
+      sine = std::sin(angle);
+    }
+    const float z = float(double(sine) + 1.0 + 1.1);
+    x += dx;
+    y += dy;
+    bounce(x, &dx, W, pw - W);
+    bounce(y, &dy, H, ph - H);
+    image_zoom_calc(zoom, x, y, z);
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
+
+  angle = float(double(angle) + 0.9);
+  for (int i = 0; i < SWING_FRAMES; ++i) {
+    angle = next_angle(angle);
+    const float z = float(1.1 + (double(std::sin(angle)) + 1.0) * 3.0);
+    image_zoom_calc(zoom, x, y, z);
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
+
+  while (alsaplay_pos_time(alsa) < end_ms - 1000) {
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
+  fade_out(s, frame, 25, 40);
+
+  gdImageDestroy(frame);
+  gdImageDestroy(picture);
+  image_zoom_done(zoom);
+  wait_until_done(clock);
+}

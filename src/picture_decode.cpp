@@ -1,0 +1,13 @@
+#include "picture_decode.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+gdImagePtr decode_png_or_fail(const unsigned char *png, int png_size, const char *file, int line) {
+  const gdImagePtr im = gdImageCreateFromPngPtr(png_size, const_cast<unsigned char *>(png));
+  if (!im) {
+    std::fprintf(stderr, "FAIL! at %s:%d\n", file, line);
+    std::exit(1);
+  }
+  return im;
+}

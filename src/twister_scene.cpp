@@ -1,0 +1,84 @@
+#include "twister_scene.h"
+
+#include "opcgd.h"
+#include "twister.h"
+#include "wait_until.h"
+
+namespace {
+
+struct bar_state {
+  hsv_t colour[2] = {{0.0f, 1.0f, 1.0f}, {1.0f / 3.0f, 1.0f, 1.0f}};
+  float twist = 0.0f;
+  int direction = 1;
+  int horizontal = 0;
+};
+
+// Additions in double precision, stored in single precision.
+float plus(float value, double step) { return float(double(value) + step); }
+
+void pump(bar_state *bar) {
+  bar->twist = plus(bar->twist, bar->direction * 0.002);
+  if (double(bar->twist) >= 0.2)
+    bar->direction = -1;
+  if (bar->twist <= 0.0f)
+    bar->direction = +1;
+}
+
+void hue_step(bar_state *bar) {
+  for (hsv_t &c : bar->colour) {
+    c.h = plus(c.h, 1.0 / 120);
+    while (c.h >= 1.0f)
+      c.h = plus(c.h, -1.0);
+  }
+}
+
+// What changes for the frame after frame `n`, by hundreds of frames.
+void update(bar_state *bar, int n) {
+  switch (n / 100) {
+  case 0: bar->twist = plus(bar->twist, 0.0005); break;
+  case 1: break;
+  case 2: bar->twist = plus(bar->twist, -0.0005); break;
+  case 3:
+  case 4: pump(bar); break;
+  case 5:
+  case 6:
+    hue_step(bar);
+    pump(bar);
+    break;
+  case 7:
+  case 8:
+  case 9:
+  case 10:
+    bar->horizontal = 1;
+    hue_step(bar);
+    pump(bar);
+    break;
+  default: break; // from frame 1100 only the spin goes on
+  }
+}
+
+} // namespace
+
+void twister(opc_sink s, alsaplay_t alsa, int end_ms) {
+  const gdImagePtr frame = gdImageCreateTrueColor(32, 16);
+  const twister_t bar_renderer = twister_init(frame, 3);
+  const wait_until_t clock = wait_until_init();
+  wait_until_ms(clock, 40);
+
+  bar_state bar;
+  for (int n = 0; alsaplay_pos_time(alsa) < end_ms; ++n) {
+    twister_set_twist(bar_renderer, bar.horizontal, bar.twist);
+    twister_set_colors(bar_renderer, &bar.colour[0], &bar.colour[1]);
+    twister_calc(bar_renderer);
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+    update(&bar, n);
+  }
+
+  gdImageFilledRectangle(frame, 0, 0, 31, 15, 0);
+  wait_until_timeout(clock);
+  opc_put_gd_image_32x16z(s, frame);
+  wait_until_done(clock);
+  twister_done(bar_renderer);
+  gdImageDestroy(frame);
+}

@@ -1,0 +1,135 @@
+// The whole show in virtual time: the demo's own driver linked with the
+// virtual clock and the virtual player (which decodes the real soundtrack
+// block by block and feeds the analyser's tap), playing to a loopback server.
+// It checks the show's shape and exit status and writes a digest of every
+// frame (tests/show_digest.txt in the build folder), so that a change can
+// show it left the output untouched.
+#include "assets.h"
+#include "fades.h"
+#include "gdfont4x8.h"
+#include "image_zoom.h"
+#include "loopback_opc_server.h"
+#include "matrix_wiring.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using wall = std::vector<std::array<int, 3>>;
+
+wall image_order(const std::vector<u8> &leds) {
+  wall out(512);
+  for (int p = 0; p < 512; ++p) {
+    const size_t led = tlm_32x16z[size_t(p)];
+    out[size_t(p)] = {leds[3 * led], leds[3 * led + 1], leds[3 * led + 2]};
+  }
+  return out;
+}
+
+bool black(const wall &f) {
+  for (const auto &p : f)
+    if (p != std::array<int, 3>{0, 0, 0})
+      return false;
+  return true;
+}
+
+std::uint64_t fnv1a(const std::vector<u8> &bytes) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (u8 b : bytes)
+    h = (h ^ b) * 1099511628211ull;
+  return h;
+}
+
+// Runs the virtual-time demo against `server`; its exit status.
+int run_show(const loopback_opc_server &server) {
+  const std::string opc = "OPC=" + server.hostport();
+  std::vector<char *> env{const_cast<char *>(opc.c_str())};
+  for (char **e = environ; *e; ++e)
+    if (std::string(*e).rfind("OPC=", 0) != 0)
+      env.push_back(*e);
+  env.push_back(nullptr);
+  char *argv[] = {const_cast<char *>(DEMO_VIRTUAL), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, DEMO_VIRTUAL, nullptr, nullptr, argv, env.data()) != 0)
+    return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
+  loopback_opc_server server;
+  ASSERT_EQ(run_show(server), 0);
+  server.wait_for_messages(1, 1s);
+  std::this_thread::sleep_for(100ms);
+  const auto messages = server.messages();
+  ASSERT_GT(messages.size(), 10000u);
+  EXPECT_EQ(server.connections(), 1u) << "one connection for the whole show";
+
+  std::vector<wall> frames;
+  for (const auto &m : messages) {
+    ASSERT_EQ(m.length, 1536);
+    frames.push_back(image_order(m.data));
+  }
+
+  // The title fades the normalised whole canvas in from black.
+  gdImagePtr canvas = gdImageCreateFromPngPtr(int(PNG_VORN_GREETINGS_SIZE), const_cast<unsigned char *>(PNG_VORN_GREETINGS));
+  gdImagePtr whole = gdImageCreateTrueColor(32, 16);
+  const image_zoom_t zoom = image_zoom_init(whole, canvas);
+  image_zoom_calc(zoom, 1024, 512, 64.0f);
+  image_normalize(whole);
+  EXPECT_TRUE(black(frames[0]));
+  const int c = gdImageGetPixel(whole, 16, 8);
+  EXPECT_EQ(frames[23][32 * 8 + 16], (std::array<int, 3>{gdTrueColorGetRed(c) * 23 / 24,
+                                                          gdTrueColorGetGreen(c) * 23 / 24,
+                                                          gdTrueColorGetBlue(c) * 23 / 24}));
+  image_zoom_done(zoom);
+  gdImageDestroy(canvas);
+  gdImageDestroy(whole);
+
+  // The thank-you slide's first word enters from the bottom row, once.
+  gdImagePtr word = gdImageCreateTrueColor(32, 8);
+  gdImageString(word, gdFontGet4x8(), 6, 0, reinterpret_cast<unsigned char *>(const_cast<char *>("WOULD")), 0xF5DEB3);
+  wall entering(512, {0, 0, 0});
+  for (int x = 0; x < 32; ++x)
+    if (gdImageGetPixel(word, x, 0))
+      entering[size_t(32 * 15 + x)] = {0xF5, 0xDE, 0xB3};
+  gdImageDestroy(word);
+  std::vector<size_t> found;
+  for (size_t i = 0; i < frames.size(); ++i)
+    if (frames[i] == entering)
+      found.push_back(i);
+  ASSERT_EQ(found.size(), 1u) << "the thank-you slide plays once";
+  EXPECT_TRUE(black(frames[found[0] - 1])) << "its first frame is black";
+  EXPECT_FALSE(black(frames[found[0] - 2])) << "the first credit ends on its picture at 4 %, not on black";
+  // After the slide: three credits of 250 frames, the first of them black.
+  EXPECT_TRUE(black(frames[found[0] + 63]));
+  EXPECT_TRUE(black(frames[found[0] + 62 + 1 + 250]));
+
+  // The show ends on black frames after the greetings' fade.
+  EXPECT_TRUE(black(frames.back()));
+
+  std::FILE *digest = std::fopen("show_digest.txt", "w");
+  ASSERT_NE(digest, nullptr);
+  std::uint64_t all = 1469598103934665603ull;
+  for (const auto &m : messages) {
+    const std::uint64_t h = fnv1a(m.data);
+    std::fprintf(digest, "%016" PRIx64 "\n", h);
+    all = (all ^ h) * 1099511628211ull;
+  }
+  std::fclose(digest);
+  std::printf("whole show: %zu frames, digest %016" PRIx64 "\n", messages.size(), all);
+}
+
+} // namespace
