@@ -17,6 +17,14 @@ scene_harness::scene_harness() : sink(opc_new_sink(server.hostport().c_str())) {
   alsaplay_setup(alsa, &vf);
 }
 
+void scene_harness::restart_player() {
+  alsaplay_done(alsa);
+  vf = OggVorbis_File{};
+  alsa = alsaplay_init(&vf);
+  ov_load_data(OGG_SOUNDTRACK, OGG_SOUNDTRACK_SIZE, &vf);
+  alsaplay_setup(alsa, &vf);
+}
+
 scene_harness::~scene_harness() { alsaplay_done(alsa); }
 
 void scene_harness::play_until(std::int64_t ms) {

@@ -29,6 +29,9 @@ struct scene_harness {
   scene_harness();
   ~scene_harness();
 
+  // A fresh player on the soundtrack, not started (for long benchmark runs,
+  // whose position would otherwise come to rest at the end).
+  void restart_player();
   // Starts playback (as the title does) and lets `ms` of virtual time pass.
   void play_until(std::int64_t ms);
   // Virtual milliseconds since playback started.
