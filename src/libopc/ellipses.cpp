@@ -1,5 +1,7 @@
 #include "ellipses.h"
 
+#include "render_work.h"
+
 #include "opcgd.h"
 
 #include <cassert>
@@ -20,24 +22,9 @@ int reach(int size, int centre) {
 } // namespace
 
 ellipses_t ellipses_init(gdImagePtr im, int oversampling) {
-  assert(im && "ellipses_init: no target image");
-  assert(oversampling >= 1 && "ellipses_init: oversampling must be at least 1");
-
-  // Running out of memory while the show sets up is fatal, like any other
-  // resource failure: report it and exit with status 1.
-  auto d = static_cast<ellipses_t>(std::malloc(sizeof(ellipses_s)));
-  if (!d) {
-    std::perror("malloc");
-    std::exit(1);
-  }
-  const int w = oversampling * gdImageSX(im);
-  const int h = oversampling * gdImageSY(im);
-  gdImagePtr work = gdImageCreateTrueColor(w, h);
-  if (!work) {
-    std::fprintf(stderr, "ellipses: cannot allocate a %dx%d work image\n", w, h);
-    std::exit(1);
-  }
-  gdImageColorTransparent(work, 0);
+  auto d = static_cast<ellipses_t>(render_record(sizeof(ellipses_s)));
+  const gdImagePtr work = render_work_image(im, oversampling, "ellipses");
+  const int w = gdImageSX(work), h = gdImageSY(work);
 
   // The ring steps start at 0 rather than undefined, so that drawing before
   // they are set trips the assertion in ellipses_calc.

@@ -1,5 +1,7 @@
 #include "twister.h"
 
+#include "render_work.h"
+
 #include <cassert>
 #include <cmath>
 #include <cstdio>
@@ -87,24 +89,8 @@ void draw_row(twister_t d, int row, int sizex, float rotation) {
 } // namespace
 
 twister_t twister_init(gdImagePtr im, int oversampling) {
-  assert(im && "twister_init: no target image");
-  assert(oversampling >= 1 && "twister_init: oversampling must be at least 1");
-
-  // Running out of memory while the show sets up is fatal, like any other
-  // resource failure: report it and exit with status 1.
-  auto d = static_cast<twister_t>(std::malloc(sizeof(twister_s)));
-  if (!d) {
-    std::perror("malloc");
-    std::exit(1);
-  }
-  const int w = oversampling * gdImageSX(im);
-  const int h = oversampling * gdImageSY(im);
-  gdImagePtr work = gdImageCreateTrueColor(w, h);
-  if (!work) {
-    std::fprintf(stderr, "twister: cannot allocate a %dx%d work image\n", w, h);
-    std::exit(1);
-  }
-  gdImageColorTransparent(work, 0);
+  auto d = static_cast<twister_t>(render_record(sizeof(twister_s)));
+  const gdImagePtr work = render_work_image(im, oversampling, "twister");
 
   *d = twister_s{im, work, 0, 0.0f, 0.1f, 0.0f, {{{0.0f, 1.0f, 1.0f}, {1.0f / 3.0f, 1.0f, 1.0f}}}};
   return d;
