@@ -14,10 +14,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 // Coloured blocks on black, like text labels on the greetings canvas.
 image_ptr canvas_picture(int w, int h) {

@@ -9,10 +9,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 image_ptr true_colour(int w, int h, int fill) {
   image_ptr im(gdImageCreateTrueColor(w, h));

@@ -11,10 +11,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 // Rows of the image as text: '#' where the pixel has colour `c`.
 std::vector<std::string> picture(gdImagePtr im, int c) {

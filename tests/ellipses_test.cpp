@@ -1,5 +1,6 @@
 // The ellipses renderer: ring colours on the work image, enough rings to
 // cover it from any centre, and the reduction onto the target.
+#include "opcgd.h"
 #include "ellipses.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +10,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct ellipses_deleter {
   void operator()(ellipses_t d) const { ellipses_done(d); }

@@ -1,5 +1,6 @@
 // Fades in virtual time against a real loopback server, and the brightness
 // normalisation.
+#include "opcgd.h"
 #include "fades.h"
 #include "loopback_opc_server.h"
 #include "matrix_wiring.h"
@@ -17,10 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct rgb {
   int r, g, b;

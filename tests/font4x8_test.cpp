@@ -1,5 +1,6 @@
 // The 4x8 font: its gdFont record, the fixed glyphs, the build rules
 // every glyph follows, and text drawn with it by libgd.
+#include "opcgd.h"
 #include "gdfont4x8.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 // The fixed glyphs, typed from the font design: rows 0 to 7, '#' ink.
 const std::map<int, std::vector<std::string>> &tabled_glyphs() {

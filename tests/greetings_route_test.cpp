@@ -20,10 +20,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct zoom_deleter {
   void operator()(image_zoom_t d) const { image_zoom_done(d); }

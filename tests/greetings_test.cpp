@@ -15,8 +15,6 @@
 
 namespace {
 
-const std::array<int, 3> BLACK{0, 0, 0};
-
 class Greetings : public testing::Test {
 protected:
   scene_harness h;

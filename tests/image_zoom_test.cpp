@@ -1,5 +1,6 @@
 // The multi-level image zoom: the chain it builds, the level each zoom uses,
 // and the window it cuts out (black beyond the picture).
+#include "opcgd.h"
 #include "image_zoom.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct zoom_deleter {
   void operator()(image_zoom_t d) const { image_zoom_done(d); }

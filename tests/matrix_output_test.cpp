@@ -16,10 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 image_ptr true_colour(int w, int h) { return image_ptr(gdImageCreateTrueColor(w, h)); }
 

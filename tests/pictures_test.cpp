@@ -1,6 +1,7 @@
 // The show's drawn pictures: the formats the scenes and the PNG writer rely
 // on, repeatable drawing, and that each picture still reads when the scene
 // shrinks it onto the 32x16 wall.
+#include "opcgd.h"
 #include "pictures.h"
 
 #include "gdfont4x8.h"
@@ -17,10 +18,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct rgb {
   int r, g, b;

@@ -1,5 +1,6 @@
 // The middle of the show in virtual time: ellipses, into the blue, twister,
 // analyser, credits and the thank-you slide, with the real embedded pictures.
+#include "opcgd.h"
 #include "assets.h"
 #include "credits.h"
 #include "ellipses.h"
@@ -24,19 +25,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
-
-const std::array<int, 3> BLACK{0, 0, 0};
-
-bool all_black(const wall_pixels &f) {
-  for (const auto &p : f)
-    if (p != BLACK)
-      return false;
-  return true;
-}
+using image_ptr = gd_image_ptr;
 
 bool grey_only(const wall_pixels &f) {
   for (const auto &p : f)

@@ -1,5 +1,6 @@
 // The opening scenes in virtual time: title, present, logo and panorama, with
 // the real embedded pictures and soundtrack, frames captured on loopback.
+#include "opcgd.h"
 #include "assets.h"
 #include "fades.h"
 #include "gdfont4x8.h"
@@ -21,19 +22,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
-
-const std::array<int, 3> BLACK{0, 0, 0};
-
-bool all_black(const wall_pixels &f) {
-  for (const auto &p : f)
-    if (p != BLACK)
-      return false;
-  return true;
-}
+using image_ptr = gd_image_ptr;
 
 // The normalised whole-canvas picture, worked out here from a zoom of our own.
 image_ptr whole_canvas() {

@@ -1,5 +1,6 @@
 // The twister renderer: the bar's layout and shading on the work image, the
 // spin and the twist, both orientations, and the reduction onto the target.
+#include "opcgd.h"
 #include "twister.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +17,7 @@ namespace {
 
 using std::numbers::pi;
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct twister_deleter {
   void operator()(twister_t d) const { twister_done(d); }

@@ -13,15 +13,12 @@ namespace {
 // Rewritten completely by every frame; the wiring is a permutation.
 pixel pixels[MATRIX_LEDS];
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
 
 } // namespace
 
 u8 opc_put_gd_image_32x16z(opc_sink s, gdImagePtr im) {
   if (gdImageSX(im) != MATRIX_WIDTH || gdImageSY(im) != MATRIX_HEIGHT) {
-    std::unique_ptr<gdImage, image_deleter> scaled(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+    gd_image_ptr scaled(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
     gdImageCopyResampled(scaled.get(), im, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, gdImageSX(im), gdImageSY(im));
     return opc_put_gd_image_32x16z(s, scaled.get());
   }

@@ -5,6 +5,14 @@
 
 #include <gd.h>
 
+#include <memory>
+
+// An image owned by its holder, destroyed with gdImageDestroy.
+struct gd_image_deleter {
+  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
+};
+using gd_image_ptr = std::unique_ptr<gdImage, gd_image_deleter>;
+
 // Sends `im` (any size, true-colour or palette; only read) on channel 0 in LED
 // order. Other sizes than 32x16 are first averaged down (or up) to 32x16.
 // Alpha is ignored. Returns the result of opc_put_pixels.

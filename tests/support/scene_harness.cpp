@@ -62,3 +62,10 @@ wall_pixels pixels_of(gdImagePtr im) {
   }
   return out;
 }
+
+bool all_black(const wall_pixels &f) {
+  for (const auto &p : f)
+    if (p != BLACK)
+      return false;
+  return true;
+}

@@ -44,3 +44,6 @@ struct scene_harness {
 
 // The wall picture of a 32x16 image, as opc_put_gd_image_32x16z would show it.
 wall_pixels pixels_of(gdImagePtr im);
+
+inline constexpr std::array<int, 3> BLACK{0, 0, 0};
+bool all_black(const wall_pixels &f);

@@ -6,6 +6,7 @@
 // with a row showing each asset as the 32x16 wall would show it. Each drawing
 // is checked for its size and kind first; a wrong one stops the run with a
 // message and exit status 1. Output is the same on every run.
+#include "opcgd.h"
 #include "gdfont4x8.h"
 #include "hsv.h"
 #include "logo.h"
@@ -22,10 +23,7 @@
 
 namespace {
 
-struct image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using image_ptr = gd_image_ptr;
 
 struct asset_s {
   const char *file;

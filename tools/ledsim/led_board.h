@@ -10,6 +10,7 @@
 // The board's corner pixel, the cell's pixel (0, 0), is always board.
 #pragma once
 
+#include "opcgd.h"
 #include "wall_frame.h"
 
 #include <gd.h>
@@ -29,7 +30,4 @@ int led_board_height(int scale);
 void led_board_draw(gdImagePtr im, int x0, int y0, int scale, const wall_frame &frame);
 
 // Owner of an image the views make.
-struct led_board_image_deleter {
-  void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using led_board_image = std::unique_ptr<gdImage, led_board_image_deleter>;
+using led_board_image = gd_image_ptr;
