@@ -1,5 +1,7 @@
 #include "greetings.h"
 
+#include "hsv.h"
+
 #include "gdfont4x8.h"
 #include "pictures.h"
 #include "greetings_route.h"
@@ -142,21 +144,11 @@ double units_before_last(const std::string &text) {
   return u;
 }
 
+// A colour of the wheel through the show's own conversion.
 rgb_s hsv(double h, double s, double v) {
-  h = (h - std::floor(h)) * 6.0;
-  const int sector = int(h) % 6;
-  const double f = h - std::floor(h);
-  const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-  double r = v, g = t, b = p;
-  switch (sector) {
-  case 0: r = v, g = t, b = p; break;
-  case 1: r = q, g = v, b = p; break;
-  case 2: r = p, g = v, b = t; break;
-  case 3: r = p, g = q, b = v; break;
-  case 4: r = t, g = p, b = v; break;
-  default: r = v, g = p, b = q; break;
-  }
-  return {int(std::lround(r * 255)), int(std::lround(g * 255)), int(std::lround(b * 255))};
+  const hsv_t colour{float(h - std::floor(h)), float(s), float(v)};
+  const u32 c = hsv_to_rgb(&colour);
+  return {int(c >> 16 & 0xff), int(c >> 8 & 0xff), int(c & 0xff)};
 }
 
 // Bright, saturated and far apart from one label to the next: hues step by
