@@ -5,6 +5,7 @@
 // frame (tests/show_digest.txt in the build folder), so that a change can
 // show it left the output untouched.
 #include "assets.h"
+#include "child_process.h"
 #include "fades.h"
 #include "gdfont4x8.h"
 #include "image_zoom.h"
@@ -12,16 +13,12 @@
 #include "matrix_wiring.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -53,19 +50,8 @@ std::uint64_t fnv1a(const std::vector<u8> &bytes) {
 
 // Runs the virtual-time demo against `server`; its exit status.
 int run_show(const loopback_opc_server &server) {
-  const std::string opc = "OPC=" + server.hostport();
-  std::vector<char *> env{const_cast<char *>(opc.c_str())};
-  for (char **e = environ; *e; ++e)
-    if (std::string(*e).rfind("OPC=", 0) != 0)
-      env.push_back(*e);
-  env.push_back(nullptr);
-  char *argv[] = {const_cast<char *>(DEMO_VIRTUAL), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, DEMO_VIRTUAL, nullptr, nullptr, argv, env.data()) != 0)
-    return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  child_process demo({DEMO_VIRTUAL}, {"OPC=" + server.hostport()});
+  return demo.wait(10min);
 }
 
 TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {

@@ -1,0 +1,126 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char **environ;
+
+namespace {
+
+std::string name_of(const std::string &entry) { return entry.substr(0, entry.find('=')); }
+
+std::vector<std::string> environment_with(const std::vector<std::string> &changes) {
+  std::vector<std::string> out;
+  for (char **e = environ; *e; ++e) {
+    bool changed = false;
+    for (const auto &c : changes)
+      changed = changed || name_of(c) == name_of(*e);
+    if (!changed)
+      out.emplace_back(*e);
+  }
+  for (const auto &c : changes)
+    if (c.find('=') != std::string::npos)
+      out.push_back(c);
+  return out;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &strings) {
+  std::vector<char *> out;
+  for (auto &s : strings)
+    out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+} // namespace
+
+child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                             std::string output_path)
+    : output_path_(std::move(output_path)) {
+  if (output_path_.empty()) {
+    char path[] = "/tmp/child_output_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+      return;
+    close(fd);
+    output_path_ = path;
+    temporary_ = true;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<std::string> args = argv, vars = environment_with(env);
+  if (posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(vars).data()) != 0)
+    pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+child_process::~child_process() {
+  if (pid_ > 0 && status_ < 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (temporary_)
+    unlink(output_path_.c_str());
+}
+
+int child_process::wait(std::chrono::milliseconds limit) {
+  if (pid_ <= 0)
+    return -1;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (status_ < 0) {
+    int raw = 0;
+    const pid_t done = waitpid(pid_, &raw, WNOHANG);
+    if (done == pid_) {
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = 128 + SIGKILL;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+bool child_process::ended() const {
+  if (pid_ <= 0 || status_ >= 0)
+    return true;
+  siginfo_t info{};
+  // Looks without reaping, so that wait() still gets the status.
+  return waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+}
+
+void child_process::signal(int sig) const {
+  if (pid_ > 0 && status_ < 0)
+    kill(pid_, sig);
+}
+
+std::string child_process::output() const {
+  std::ifstream in(output_path_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (output().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline || ended())
+      return output().find(text) != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}

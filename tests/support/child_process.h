@@ -1,0 +1,38 @@
+// A program run by a test: started with this process's environment plus
+// changes, its standard output and error together in a file, waited for with
+// a limit so that a hanging program fails the test instead of holding it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class child_process {
+public:
+  // `env` entries "NAME=value" set a variable, a bare "NAME" removes it.
+  // With an empty `output_path` the output goes to a temporary file.
+  child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+                std::string output_path = "");
+  ~child_process(); // kills a program still running
+  child_process(const child_process &) = delete;
+  child_process &operator=(const child_process &) = delete;
+
+  bool started() const { return pid_ > 0; }
+  bool ended() const;
+  // Its exit status, 128 + the signal that ended it, or -1 when it was still
+  // running after `limit` (it is then killed).
+  int wait(std::chrono::milliseconds limit);
+  void signal(int sig) const;
+  // Everything it has written so far.
+  std::string output() const;
+  // Waits until its output holds `text`; false after `limit` or when it ended.
+  bool wait_for_output(const std::string &text, std::chrono::milliseconds limit) const;
+
+private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string output_path_;
+  bool temporary_ = false;
+};
