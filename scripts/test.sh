@@ -12,7 +12,7 @@ ctest --test-dir build --output-on-failure -j"$(nproc)" || status=$?
 
 # The whole show once more under AddressSanitizer and UndefinedBehaviorSanitizer
 # (leaks included): only what that test needs is built there.
-cmake -S . -B build-asan -DLEDWALL_SANITIZE=ON -DLEDWALL_BENCHMARKS=OFF >/dev/null
+cmake -S . -B build-asan -DLEDWALL_SANITIZE=address -DLEDWALL_BENCHMARKS=OFF >/dev/null
 cmake --build build-asan -j"$(nproc)" --target whole_show_test demo_virtual
 ctest --test-dir build-asan --output-on-failure -L show || status=$?
 exit $status
