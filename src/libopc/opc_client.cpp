@@ -1,4 +1,5 @@
 #include "opc.h"
+#include "time_source.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -164,8 +165,10 @@ static u8 opc_connect(opc_sink sink, u32 timeout_ms) {
   if (opt_errno != 0) {
     std::fprintf(stderr, "OPC: Failed to connect to %s: %s\n", info.address_string, std::strerror(opt_errno));
     close(sock);
+    // The pause goes through the show's time source like every other wait,
+    // so that a refused server costs the show the same time in virtual time.
     if (opt_errno == ECONNREFUSED)
-      usleep(useconds_t(timeout_ms) * 1000);
+      time_source_sleep_us(useconds_t(timeout_ms) * 1000);
     return 0;
   }
 
