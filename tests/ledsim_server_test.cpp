@@ -271,7 +271,9 @@ TEST(LedsimFaults, ClosesEachConnectionAfterItsFrames) {
   u8 byte;
   pollfd pfd{client.fd, POLLIN, 0};
   ASSERT_EQ(poll(&pfd, 1, 2000), 1);
-  EXPECT_EQ(read(client.fd, &byte, 1), 0) << "the server closed the connection";
+  // A close with the third message still unread comes as a reset, else as the end.
+  const ssize_t got = read(client.fd, &byte, 1);
+  EXPECT_TRUE(got == 0 || (got < 0 && errno == ECONNRESET)) << "the server closed the connection";
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(server.frames().size(), 2u);
 }
