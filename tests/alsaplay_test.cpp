@@ -2,6 +2,7 @@
 // sound card, the headless sound server started by the test command).
 #include "alsaplay.h"
 #include "output_capture.h"
+#include "private_sound_server.h"
 #include "tremor_in_ram.h"
 
 #include <tremor/ivorbisfile.h>
@@ -170,29 +171,11 @@ TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
   EXPECT_TRUE(slow_tap_finished);
 }
 
-// A sound server of the test's own, which it can kill without disturbing
-// the one the other tests use.
-std::string start_private_sound_server(const std::string &dir) {
-  const std::string command = std::string(HEADLESS_SOUND) + " start " + dir + " --private";
-  std::FILE *out = popen(command.c_str(), "r");
-  char line[512] = {};
-  const bool got = out && std::fgets(line, sizeof line, out);
-  if (out)
-    pclose(out);
-  const std::string text = got ? line : "";
-  const std::string prefix = "export PULSE_SERVER=";
-  if (text.rfind(prefix, 0) != 0)
-    return "";
-  std::string server = text.substr(prefix.size());
-  server.erase(server.find_last_not_of("\n") + 1);
-  return server;
-}
-
 TEST(PlayerDeviceLoss, KilledSoundServerGivesOneMessageAndThePositionStillReachesTheEnd) {
   const std::string dir = testing::TempDir() + "sound-kill-" + std::to_string(getpid());
-  const std::string server = start_private_sound_server(dir);
-  ASSERT_FALSE(server.empty()) << "could not start a private sound server";
-  setenv("PULSE_SERVER", server.c_str(), 1);
+  private_sound_server server(HEADLESS_SOUND, dir);
+  ASSERT_FALSE(server.address().empty()) << "could not start a private sound server";
+  setenv("PULSE_SERVER", server.address().c_str(), 1);
 
   player p("stereo_3s");
   std::string text;
@@ -204,7 +187,7 @@ TEST(PlayerDeviceLoss, KilledSoundServerGivesOneMessageAndThePositionStillReache
     stdout_capture out;
     alsaplay_start(p.alsa);
     const bool playing = p.wait_for_time(500, 3s);
-    std::system((std::string(HEADLESS_SOUND) + " stop " + dir).c_str());
+    server.stop();
     const auto lost_from = clock_type::now();
     left_ms = alsaplay_total_time(p.alsa) - alsaplay_pos_time(p.alsa);
     reached_end = playing && p.wait_for_time(alsaplay_total_time(p.alsa), 6s);
