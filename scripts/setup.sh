@@ -12,6 +12,8 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins
   # tests and benchmarks (the encoder makes the test streams)
   libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev
+  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+  clang-14 libclang-rt-14-dev
 )
 
 as_root() {
