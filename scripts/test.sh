@@ -1,5 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test.
+# Sets up, builds and runs every test:
+#   1. the unit, scene and whole-show tests (build/);
+#   2. the real demo over the whole show in real time (label e2e, about
+#      7 minutes), which runs in the background while
+#   3. every unit, scene and whole-show test runs again under AddressSanitizer
+#      with UndefinedBehaviorSanitizer, leaks included (build-asan/),
+#   4. the player and spectrum tap tests under ThreadSanitizer (build-tsan/),
+#   5. the fuzzers run for FUZZ_SECONDS each (build-fuzz/).
+# Steps 3 to 5 run at a lower priority, so that the real-time show keeps its pace.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,11 +16,28 @@ scripts/build.sh
 # is the headless sound server, started here and left running for reuse.
 eval "$(scripts/headless-sound.sh start)"
 status=0
-ctest --test-dir build --output-on-failure -j"$(nproc)" || status=$?
+ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e || status=$?
 
-# The whole show once more under AddressSanitizer and UndefinedBehaviorSanitizer
-# (leaks included): only what that test needs is built there.
-cmake -S . -B build-asan -DLEDWALL_SANITIZE=address -DLEDWALL_BENCHMARKS=OFF >/dev/null
-cmake --build build-asan -j"$(nproc)" --target whole_show_test demo_virtual
-ctest --test-dir build-asan --output-on-failure -L show || status=$?
+ctest --test-dir build --output-on-failure -L e2e >build/e2e.log 2>&1 &
+e2e=$!
+
+sanitized_build() { # folder, sanitizer, targets...
+  local dir=$1 sanitizer=$2
+  shift 2
+  nice cmake -S . -B "$dir" -DLEDWALL_SANITIZE="$sanitizer" -DLEDWALL_BENCHMARKS=OFF >/dev/null
+  nice cmake --build "$dir" -j"$(nproc)" ${1:+--target "$@"}
+}
+
+sanitized_build build-asan address
+ASAN_OPTIONS=detect_leaks=1 nice ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -LE e2e || status=$?
+
+sanitized_build build-tsan thread alsaplay_test spectrum_tap_test
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
+  nice ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap)' || status=$?
+
+nice scripts/fuzz.sh || status=$?
+
+wait $e2e || status=$?
+cat build/e2e.log
+cat build/tests/show_e2e_summary.txt 2>/dev/null || true
 exit $status

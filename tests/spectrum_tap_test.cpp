@@ -1,13 +1,23 @@
-// The spectrum tap: mono mix, the two-block history and the 32 band sums.
+// The spectrum tap: mono mix, the two-block history and the 32 band sums,
+// fed block by block by the test and then live by the real player.
 #include "output_capture.h"
 #include "spectrum_analyzer.h"
+#include "tremor_in_ram.h"
+
+#include <tremor/ivorbisfile.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -176,3 +186,34 @@ TEST_F(SpectrumTap, ShortBlockIsReportedAndNotReadPastItsEnd) {
 }
 
 } // namespace
+
+// The analyser reads the bands on its own thread while the player's thread
+// writes them, with no lock: each read sees some block's value of a band.
+TEST_F(SpectrumTap, BandsReadWhileTheRealPlayerFeedsTheTapFollowTheMusic) {
+  std::ifstream in(std::string(TEST_STREAMS) + "/stereo_3s.ogg", std::ios::binary);
+  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  OggVorbis_File vf{};
+  const alsaplay_t alsa = alsaplay_init(&vf);
+  ASSERT_EQ(ov_load_data(bytes.data(), bytes.size(), &vf), 0);
+  alsaplay_setup(alsa, &vf);
+  for (auto &b : bins)
+    b.store(0.0f);
+  alsaplay_set_tap(alsa, visualize);
+  alsaplay_start(alsa);
+  std::vector<float> first, last;
+  int changes = 0;
+  while (alsaplay_pos_time(alsa) < 2000) {
+    const auto now = bands();
+    if (!last.empty() && now != last)
+      ++changes;
+    if (first.empty() && now[0] != 0.0f)
+      first = now;
+    last = now;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  alsaplay_set_tap(alsa, nullptr);
+  alsaplay_done(alsa);
+  EXPECT_FALSE(first.empty()) << "the tap never filled the bands";
+  EXPECT_GT(changes, 10) << "about 21 blocks a second reach the bands";
+  EXPECT_GT(*std::max_element(last.begin(), last.end()), 0.0f);
+}

@@ -7,10 +7,10 @@
 #include "assets.h"
 #include "child_process.h"
 #include "fades.h"
-#include "gdfont4x8.h"
 #include "image_zoom.h"
 #include "loopback_opc_server.h"
 #include "matrix_wiring.h"
+#include "show_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -85,13 +85,10 @@ TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
   gdImageDestroy(whole);
 
   // The thank-you slide's first word enters from the bottom row, once.
-  gdImagePtr word = gdImageCreateTrueColor(32, 8);
-  gdImageString(word, gdFontGet4x8(), 6, 0, reinterpret_cast<unsigned char *>(const_cast<char *>("WOULD")), 0xF5DEB3);
-  wall entering(512, {0, 0, 0});
-  for (int x = 0; x < 32; ++x)
-    if (gdImageGetPixel(word, x, 0))
-      entering[size_t(32 * 15 + x)] = {0xF5, 0xDE, 0xB3};
-  gdImageDestroy(word);
+  const show_frame entering_rgb = thank_you_entering_frame();
+  wall entering(512);
+  for (size_t p = 0; p < 512; ++p)
+    entering[p] = {entering_rgb[3 * p], entering_rgb[3 * p + 1], entering_rgb[3 * p + 2]};
   std::vector<size_t> found;
   for (size_t i = 0; i < frames.size(); ++i)
     if (frames[i] == entering)
