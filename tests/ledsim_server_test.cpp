@@ -381,7 +381,9 @@ TEST(FrameStats, ClientPacedAt25FramesPerSecond) {
   EXPECT_EQ(s.connections, 1);
   EXPECT_NEAR(s.mean_ms, 40.0, 2.0);
   EXPECT_NEAR(s.median_ms, 40.0, 2.0);
-  EXPECT_LT(s.max_ms, 80.0);
+  // A busy machine may hold one frame back for a while (the clock then starts
+  // afresh); a frame held for good would show here as a gap of seconds.
+  EXPECT_LT(s.max_ms, 250.0);
 }
 
 } // namespace
