@@ -1,5 +1,6 @@
 #include "frame_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -65,6 +66,20 @@ bool frame_log_read(const char *path, std::vector<wall_frame> *frames) {
       frame.rgb[i] = u8(high << 4 | low);
     }
     frames->push_back(frame);
+  }
+  return true;
+}
+
+bool frame_log_read_times(const char *path, std::vector<std::int64_t> *received_ns, int *connections) {
+  std::vector<wall_frame> frames;
+  if (!frame_log_read(path, &frames)) {
+    std::fprintf(stderr, "cannot read the frame log %s\n", path);
+    return false;
+  }
+  *connections = 0;
+  for (const wall_frame &frame : frames) {
+    received_ns->push_back(frame.received_ns);
+    *connections = std::max(*connections, frame.connection + 1);
   }
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include "wall_frame.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,3 +24,8 @@ int frame_log_close(std::FILE *log);
 
 // Reads a whole log back; false on a malformed line.
 bool frame_log_read(const char *path, std::vector<wall_frame> *frames);
+
+// Only the receive times of a log, and how many connections it names (one
+// past the highest number); false, with a message on stderr, when it cannot
+// be read.
+bool frame_log_read_times(const char *path, std::vector<std::int64_t> *received_ns, int *connections);
