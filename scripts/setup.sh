@@ -1,7 +1,26 @@
 #!/usr/bin/env bash
 # Installs everything the demo, its tools, tests and benchmarks need, from
 # Debian 12 packages. Safe to run again: it does nothing when all is there.
+#
+#   scripts/setup.sh [--cross arm64|armhf]...
+#
+# --cross adds what building for that ARM architecture on this machine and
+# running its tests under emulation take: Debian's cross compiler, the
+# libraries of that architecture (multiarch) and qemu's user-mode emulator.
 set -euo pipefail
+
+cross=()
+while [ $# -gt 0 ]; do
+  case $1 in
+  --cross)
+    case ${2:-} in
+    arm64 | armhf) cross+=("$2") ;;
+    *) echo "setup: --cross takes arm64 or armhf" >&2; exit 2 ;;
+    esac
+    shift 2 ;;
+  *) echo "usage: scripts/setup.sh [--cross arm64|armhf]..." >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   # build
@@ -10,8 +29,9 @@ packages=(
   libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev
   # headless sound: a private sound server that ALSA's "default" plays into
   pulseaudio pulseaudio-utils libasound2-plugins
-  # tests and benchmarks (the encoder makes the test streams)
-  libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev
+  # tests and benchmarks (the encoder makes the test streams; GNU time's
+  # /usr/bin/time -v measures the whole show in bench/show_bench.sh)
+  libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
 )
@@ -19,6 +39,19 @@ packages=(
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
+
+for arch in ${cross[@]+"${cross[@]}"}; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    as_root dpkg --add-architecture "$arch"
+  fi
+  packages+=(crossbuild-essential-"$arch" qemu-user)
+  # The demo's libraries, the test libraries and the test-stream encoder, and
+  # ALSA's plugin for the headless sound server, all of that architecture.
+  for p in libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev \
+    libgtest-dev libgmock-dev libvorbis-dev libasound2-plugins; do
+    packages+=("$p:$arch")
+  done
+done
 
 missing=()
 for p in "${packages[@]}"; do

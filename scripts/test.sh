@@ -6,7 +6,9 @@
 #   3. every unit, scene and whole-show test runs again under AddressSanitizer
 #      with UndefinedBehaviorSanitizer, leaks included (build-asan/),
 #   4. the player and spectrum tap tests under ThreadSanitizer (build-tsan/),
-#   5. the fuzzers run for FUZZ_SECONDS each (build-fuzz/).
+#   5. the fuzzers run for FUZZ_SECONDS each (build-fuzz/);
+#   6. after the real-time show, the builds for the ARM boards (arm64, armhf)
+#      and their unit, scene and whole-show tests under qemu user-mode emulation.
 # Steps 3 to 5 run at a lower priority, so that the real-time show keeps its pace.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,20 +26,24 @@ e2e=$!
 sanitized_build() { # folder, sanitizer, targets...
   local dir=$1 sanitizer=$2
   shift 2
-  nice cmake -S . -B "$dir" -DLEDWALL_SANITIZE="$sanitizer" -DLEDWALL_BENCHMARKS=OFF >/dev/null
-  nice cmake --build "$dir" -j"$(nproc)" ${1:+--target "$@"}
+  nice -n 19 cmake -S . -B "$dir" -DLEDWALL_SANITIZE="$sanitizer" -DLEDWALL_BENCHMARKS=OFF >/dev/null
+  nice -n 19 cmake --build "$dir" -j"$(nproc)" ${1:+--target "$@"}
 }
 
 sanitized_build build-asan address
-ASAN_OPTIONS=detect_leaks=1 nice ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -LE e2e || status=$?
+ASAN_OPTIONS=detect_leaks=1 nice -n 19 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -LE e2e || status=$?
 
 sanitized_build build-tsan thread alsaplay_test spectrum_tap_test
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
-  nice ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap)' || status=$?
+  nice -n 19 ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap)' || status=$?
 
-nice scripts/fuzz.sh || status=$?
+nice -n 19 scripts/fuzz.sh || status=$?
 
 wait $e2e || status=$?
 cat build/e2e.log
 cat build/tests/show_e2e_summary.txt 2>/dev/null || true
+
+for arch in arm64 armhf; do
+  scripts/cross-test.sh "$arch" || status=$?
+done
 exit $status

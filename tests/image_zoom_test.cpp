@@ -158,9 +158,13 @@ TEST_F(ImageZoomCanvas, ZoomBelowOneMagnifies) {
   EXPECT_TRUE(same_pixels(frame.get(), exact.get()));
 }
 
-TEST_F(ImageZoomCanvas, NegativeOrUndefinedZoomUsesLevelZero) {
+TEST_F(ImageZoomCanvas, NegativeZoomUsesLevelZeroAndAnUndefinedOneDrawsNothing) {
   EXPECT_EQ(level_used(1000, 500, -4.0f), 0);
-  EXPECT_EQ(level_used(1000, 500, std::numeric_limits<float>::quiet_NaN()), 0);
+  gdImageFilledRectangle(frame.get(), 0, 0, 31, 15, 0x123456);
+  image_zoom_calc(zoom.get(), 1000, 500, std::numeric_limits<float>::quiet_NaN());
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x)
+      EXPECT_EQ(gdImageGetPixel(frame.get(), x, y), 0x123456) << x << "," << y;
 }
 
 TEST_F(ImageZoomCanvas, OutsideThePictureIsBlack) {

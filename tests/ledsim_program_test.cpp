@@ -1,6 +1,7 @@
 // The simulator as a program: started on a free port with every output,
 // fed frames by the demo's own client, ended by a signal; its files are
 // complete and its summary is right.
+#include "child_process.h"
 #include "frame_log.h"
 #include "opcgd.h"
 #include "wait_until.h"
@@ -32,11 +33,14 @@ struct simulator {
     if (pid == 0) {
       dup2(pipe_fds[1], 2);
       close(pipe_fds[0]);
-      std::vector<char *> argv{const_cast<char *>(LEDSIM)};
-      for (const auto &o : options)
-        argv.push_back(const_cast<char *>(o.c_str()));
+      std::vector<std::string> words{LEDSIM};
+      words.insert(words.end(), options.begin(), options.end());
+      words = emulated(words);
+      std::vector<char *> argv;
+      for (auto &w : words)
+        argv.push_back(w.data());
       argv.push_back(nullptr);
-      execv(LEDSIM, argv.data());
+      execvp(argv[0], argv.data());
       _exit(127);
     }
     close(pipe_fds[1]);

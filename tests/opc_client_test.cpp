@@ -190,7 +190,7 @@ int fill_the_sink_table() {
 }
 
 TEST(OpcNewSinkDeathTest, The65thSinkFailsAndFailedLookupsUseNoRecord) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, DEATH_TEST_STYLE);
   EXPECT_EXIT(std::exit(fill_the_sink_table()), testing::ExitedWithCode(0),
               "^OPC: Host not found: no-such-host.invalid\nOPC: No more sinks available\n$");
 }

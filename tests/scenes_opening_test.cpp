@@ -199,7 +199,7 @@ TEST_F(OpeningScenes, PictureOfTheWallsShapeIsSentOnceAtOnce) {
 }
 
 TEST_F(OpeningScenes, PictureThatDoesNotDecodeEndsTheShow) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, DEATH_TEST_STYLE);
   const unsigned char broken[] = "\x89PNG\r\n\x1a\n this is not a picture";
   EXPECT_EXIT(image_linear(h.sink, h.alsa, 28500, broken, int(sizeof broken)), testing::ExitedWithCode(1),
               "FAIL! at .*image_linear.cpp:[0-9]+\n");

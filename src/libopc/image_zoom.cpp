@@ -1,5 +1,6 @@
 #include "image_zoom.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -63,6 +64,10 @@ image_zoom_t image_zoom_init(gdImagePtr im, gdImagePtr src) {
 }
 
 void image_zoom_calc(image_zoom_t d, int cx, int cy, float zoom) {
+  // An undefined zoom has no window: turning it into a size would be
+  // undefined (and differs between processors), so the frame is left as it is.
+  if (std::isnan(zoom))
+    return;
   const int dw = gdImageSX(d->im), dh = gdImageSY(d->im);
   int sizex = int(float(dw) * zoom);
   int sizey = int(float(dh) * zoom);

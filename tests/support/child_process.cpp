@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -42,6 +43,19 @@ std::vector<char *> pointers(std::vector<std::string> &strings) {
 
 } // namespace
 
+std::vector<std::string> emulated(std::vector<std::string> argv) {
+  std::vector<std::string> out;
+  const std::string emulator = CHILD_EMULATOR; // words separated by spaces
+  for (size_t at = 0; at < emulator.size();) {
+    const size_t end = std::min(emulator.find(' ', at), emulator.size());
+    if (end > at)
+      out.push_back(emulator.substr(at, end - at));
+    at = end + 1;
+  }
+  out.insert(out.end(), argv.begin(), argv.end());
+  return out;
+}
+
 child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                              std::string output_path)
     : output_path_(std::move(output_path)) {
@@ -58,8 +72,8 @@ child_process::child_process(const std::vector<std::string> &argv, const std::ve
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<std::string> args = argv, vars = environment_with(env);
-  if (posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(vars).data()) != 0)
+  std::vector<std::string> args = emulated(argv), vars = environment_with(env);
+  if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(vars).data()) != 0)
     pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
 }

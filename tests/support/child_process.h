@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+// `argv` as it must be started here: in a cross build the program is run by
+// the emulator the build names (a test's own processes are emulated already,
+// but the system cannot start another program of the target by itself).
+std::vector<std::string> emulated(std::vector<std::string> argv);
+
 class child_process {
 public:
   // `env` entries "NAME=value" set a variable, a bare "NAME" removes it.
