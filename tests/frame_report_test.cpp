@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -145,10 +144,15 @@ TEST(SceneMarks, CuesCountFromPlaybackStartAndSnapToTheSceneGap) {
 // The timeline's cues are the driver's own end times, in the driver's order.
 TEST(SceneMarks, TimelineFollowsTheDriver) {
   const std::string driver = read_file(MAIN_SOURCE);
-  const std::regex end_time(R"(alsa, (\d+)[,)])");
+  // Every "alsa, " followed by digits and then ',' or ')'.
   std::vector<int> driver_cues;
-  for (auto it = std::sregex_iterator(driver.begin(), driver.end(), end_time); it != std::sregex_iterator(); ++it)
-    driver_cues.push_back(std::stoi((*it)[1]));
+  const std::string marker = "alsa, ";
+  for (size_t at = driver.find(marker); at != std::string::npos; at = driver.find(marker, at + 1)) {
+    const size_t digits = at + marker.size();
+    const size_t end = driver.find_first_not_of("0123456789", digits);
+    if (end != digits && end != std::string::npos && (driver[end] == ',' || driver[end] == ')'))
+      driver_cues.push_back(std::stoi(driver.substr(digits, end - digits)));
+  }
   std::vector<int> cues;
   for (const show_scene &scene : show_scenes())
     if (scene.end == scene_end::at_cue)
