@@ -1,16 +1,14 @@
 // The simulator as a program: started on a free port with every output,
 // fed frames by the demo's own client, ended by a signal; its files are
 // complete and its summary is right.
-#include "child_process.h"
 #include "frame_log.h"
+#include "simulator_process.h"
 #include "opcgd.h"
 #include "wait_until.h"
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -20,51 +18,14 @@
 
 namespace {
 
-struct simulator {
-  pid_t pid = -1;
-  int err = -1; // its standard error
-  int port = 0;
-  std::string first_line;
-
-  explicit simulator(const std::vector<std::string> &options) {
-    int pipe_fds[2];
-    EXPECT_EQ(pipe(pipe_fds), 0);
-    pid = fork();
-    if (pid == 0) {
-      dup2(pipe_fds[1], 2);
-      close(pipe_fds[0]);
-      std::vector<std::string> words{LEDSIM};
-      words.insert(words.end(), options.begin(), options.end());
-      words = emulated(words);
-      std::vector<char *> argv;
-      for (auto &w : words)
-        argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    close(pipe_fds[1]);
-    err = pipe_fds[0];
-    first_line = read_line();
-    std::sscanf(first_line.c_str(), "ledsim: listening on port %d", &port);
-  }
-  std::string read_line() const {
-    std::string line;
-    char c;
-    while (read(err, &c, 1) == 1 && c != '\n')
-      line += c;
-    return line;
-  }
-  // Ends it with `sig`; its exit status, and everything else it wrote.
-  int stop(int sig, std::string *rest) {
-    kill(pid, sig);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    char chunk[4096];
-    for (ssize_t n; (n = read(err, chunk, sizeof chunk)) > 0;)
-      rest->append(chunk, size_t(n));
-    close(err);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// The simulator as this test starts it.
+struct simulator : simulator_process {
+  explicit simulator(const std::vector<std::string> &options) : simulator_process(LEDSIM, options) {}
+  // Ends it with `sig`; its exit status, and everything it wrote.
+  int stop(int sig, std::string *said) {
+    const int status = simulator_process::stop(sig);
+    *said = program.output();
+    return status;
   }
 };
 

@@ -11,6 +11,7 @@
 #include "child_process.h"
 #include "frame_log.h"
 #include "private_sound_server.h"
+#include "simulator_process.h"
 #include "show_frames.h"
 
 #include <fcntl.h>
@@ -39,18 +40,10 @@ constexpr int CREDIT_FRAMES = 250, THANK_YOU_FRAMES = 64;
 constexpr size_t FINAL_BLACK_SEEN = 15;
 
 // The simulator recording into `log`, on `port` (0: one the system picks).
-struct recorder {
-  child_process sim;
-  int port = 0;
+struct recorder : simulator_process {
   recorder(const std::string &log, int on_port)
-      : sim({LEDSIM, "--listen", "127.0.0.1:" + std::to_string(on_port), "--log", log}) {
-    if (sim.wait_for_output("listening on port", 5s))
-      std::sscanf(sim.output().c_str() + sim.output().find("listening on port"), "listening on port %d", &port);
-  }
-  int stop() {
-    sim.signal(SIGTERM);
-    return sim.wait(10s);
-  }
+      : simulator_process(LEDSIM, {"--listen", "127.0.0.1:" + std::to_string(on_port), "--log", log}) {}
+  int stop() { return simulator_process::stop(SIGTERM); }
 };
 
 // Follows a growing frame log: how many frames in a row it ends with are black.
@@ -66,11 +59,9 @@ public:
     for (ssize_t n; fd_ >= 0 && (n = read(fd_, chunk, sizeof chunk)) > 0;)
       pending_.append(chunk, size_t(n));
     for (size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
-      const size_t pixels = pending_.rfind(' ', end);
-      if (pending_[0] == '#' || pixels == std::string::npos)
-        continue;
-      const bool black = pending_.find_first_not_of('0', pixels + 1) >= end;
-      run_ = black ? run_ + 1 : 0;
+      wall_frame frame{};
+      if (frame_log_parse(pending_.substr(0, end), &frame)) // the header line is not a frame
+        run_ = is_black(frame.rgb) ? run_ + 1 : 0;
     }
     return run_;
   }
@@ -147,7 +138,7 @@ TEST(ShowEndToEnd, SurvivesARestartedSimulatorAndALostSoundDeviceAndFinishesOnTi
   std::vector<show_frame> reference;
   {
     recorder sim(dir + "virtual.log", 0);
-    ASSERT_GT(sim.port, 0) << sim.sim.output();
+    ASSERT_GT(sim.port, 0) << sim.program.output();
     child_process demo({DEMO_VIRTUAL}, {"OPC=127.0.0.1:" + std::to_string(sim.port)});
     ASSERT_EQ(demo.wait(5min), 0) << demo.output();
     std::this_thread::sleep_for(200ms);

@@ -8,7 +8,6 @@
 // demo with the real player and clock, on the headless sound server.
 #include "child_process.h"
 #include "loopback_opc_server.h"
-#include "matrix_wiring.h"
 #include "show_frames.h"
 #include "tremor_in_ram.h"
 
@@ -170,14 +169,6 @@ bool resolves_to_ipv6_only(const std::string &name) {
   }
   freeaddrinfo(results);
   return ipv6 && !ipv4;
-}
-
-led_frame in_led_order(const show_frame &picture) {
-  led_frame leds(picture.size());
-  for (std::size_t p = 0; p < MATRIX_LEDS; ++p)
-    for (std::size_t c = 0; c < 3; ++c)
-      leds[3 * tlm_32x16z[p] + c] = picture[3 * p + c];
-  return leds;
 }
 
 // The frame of the thank-you slide in which its first word has come in; after

@@ -9,7 +9,6 @@
 #include "fades.h"
 #include "image_zoom.h"
 #include "loopback_opc_server.h"
-#include "matrix_wiring.h"
 #include "show_frames.h"
 
 #include <gtest/gtest.h>
@@ -23,22 +22,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using wall = std::vector<std::array<int, 3>>;
-
-wall image_order(const std::vector<u8> &leds) {
-  wall out(512);
-  for (int p = 0; p < 512; ++p) {
-    const size_t led = tlm_32x16z[size_t(p)];
-    out[size_t(p)] = {leds[3 * led], leds[3 * led + 1], leds[3 * led + 2]};
-  }
-  return out;
-}
-
-bool black(const wall &f) {
-  for (const auto &p : f)
-    if (p != std::array<int, 3>{0, 0, 0})
-      return false;
-  return true;
+// Pixel (x, y) of a frame in image order.
+std::array<int, 3> pixel(const show_frame &f, int x, int y) {
+  const size_t at = size_t(3 * (32 * y + x));
+  return {f[at], f[at + 1], f[at + 2]};
 }
 
 std::uint64_t fnv1a(const std::vector<u8> &bytes) {
@@ -63,10 +50,10 @@ TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
   ASSERT_GT(messages.size(), 10000u);
   EXPECT_EQ(server.connections(), 1u) << "one connection for the whole show";
 
-  std::vector<wall> frames;
+  std::vector<show_frame> frames;
   for (const auto &m : messages) {
     ASSERT_EQ(m.length, 1536);
-    frames.push_back(image_order(m.data));
+    frames.push_back(in_image_order(m.data));
   }
 
   // The title fades the normalised whole canvas in from black.
@@ -75,33 +62,30 @@ TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
   const image_zoom_t zoom = image_zoom_init(whole, canvas);
   image_zoom_calc(zoom, 1024, 512, 64.0f);
   image_normalize(whole);
-  EXPECT_TRUE(black(frames[0]));
+  EXPECT_TRUE(is_black(frames[0]));
   const int c = gdImageGetPixel(whole, 16, 8);
-  EXPECT_EQ(frames[23][32 * 8 + 16], (std::array<int, 3>{gdTrueColorGetRed(c) * 23 / 24,
-                                                          gdTrueColorGetGreen(c) * 23 / 24,
-                                                          gdTrueColorGetBlue(c) * 23 / 24}));
+  EXPECT_EQ(pixel(frames[23], 16, 8), (std::array<int, 3>{gdTrueColorGetRed(c) * 23 / 24,
+                                                      gdTrueColorGetGreen(c) * 23 / 24,
+                                                      gdTrueColorGetBlue(c) * 23 / 24}));
   image_zoom_done(zoom);
   gdImageDestroy(canvas);
   gdImageDestroy(whole);
 
   // The thank-you slide's first word enters from the bottom row, once.
-  const show_frame entering_rgb = thank_you_entering_frame();
-  wall entering(512);
-  for (size_t p = 0; p < 512; ++p)
-    entering[p] = {entering_rgb[3 * p], entering_rgb[3 * p + 1], entering_rgb[3 * p + 2]};
+  const show_frame entering = thank_you_entering_frame();
   std::vector<size_t> found;
   for (size_t i = 0; i < frames.size(); ++i)
     if (frames[i] == entering)
       found.push_back(i);
   ASSERT_EQ(found.size(), 1u) << "the thank-you slide plays once";
-  EXPECT_TRUE(black(frames[found[0] - 1])) << "its first frame is black";
-  EXPECT_FALSE(black(frames[found[0] - 2])) << "the first credit ends on its picture at 4 %, not on black";
+  EXPECT_TRUE(is_black(frames[found[0] - 1])) << "its first frame is black";
+  EXPECT_FALSE(is_black(frames[found[0] - 2])) << "the first credit ends on its picture at 4 %, not on black";
   // After the slide: three credits of 250 frames, the first of them black.
-  EXPECT_TRUE(black(frames[found[0] + 63]));
-  EXPECT_TRUE(black(frames[found[0] + 62 + 1 + 250]));
+  EXPECT_TRUE(is_black(frames[found[0] + 63]));
+  EXPECT_TRUE(is_black(frames[found[0] + 62 + 1 + 250]));
 
   // The show ends on black frames after the greetings' fade.
-  EXPECT_TRUE(black(frames.back()));
+  EXPECT_TRUE(is_black(frames.back()));
 
   std::FILE *digest = std::fopen("show_digest.txt", "w");
   ASSERT_NE(digest, nullptr);

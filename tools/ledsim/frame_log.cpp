@@ -46,6 +46,21 @@ int frame_log_close(std::FILE *log) {
   return (std::fclose(log) == 0 && ok) ? 1 : 0;
 }
 
+bool frame_log_parse(const std::string &line, wall_frame *frame) {
+  char hex[2 * 1536 + 2] = {};
+  long long ns = 0;
+  if (std::sscanf(line.c_str(), "%lld %d %3073s", &ns, &frame->connection, hex) != 3 || std::strlen(hex) != 2 * 1536)
+    return false;
+  frame->received_ns = ns;
+  for (size_t i = 0; i < 1536; ++i) {
+    const int high = hex_digit(hex[2 * i]), low = hex_digit(hex[2 * i + 1]);
+    if (high < 0 || low < 0)
+      return false;
+    frame->rgb[i] = u8(high << 4 | low);
+  }
+  return true;
+}
+
 bool frame_log_read(const char *path, std::vector<wall_frame> *frames) {
   std::ifstream in(path);
   std::string line;
@@ -53,18 +68,8 @@ bool frame_log_read(const char *path, std::vector<wall_frame> *frames) {
     return false;
   while (std::getline(in, line)) {
     wall_frame frame{};
-    char hex[2 * 1536 + 2] = {};
-    long long ns = 0;
-    if (std::sscanf(line.c_str(), "%lld %d %3073s", &ns, &frame.connection, hex) != 3 ||
-        std::strlen(hex) != 2 * 1536)
+    if (!frame_log_parse(line, &frame))
       return false;
-    frame.received_ns = ns;
-    for (size_t i = 0; i < 1536; ++i) {
-      const int high = hex_digit(hex[2 * i]), low = hex_digit(hex[2 * i + 1]);
-      if (high < 0 || low < 0)
-        return false;
-      frame.rgb[i] = u8(high << 4 | low);
-    }
     frames->push_back(frame);
   }
   return true;

@@ -22,6 +22,8 @@ void frame_log_write(std::FILE *log, const wall_frame &frame);
 // 1 when everything reached the file.
 int frame_log_close(std::FILE *log);
 
+// One frame line of a log (not the header); false when it is malformed.
+bool frame_log_parse(const std::string &line, wall_frame *frame);
 // Reads a whole log back; false on a malformed line.
 bool frame_log_read(const char *path, std::vector<wall_frame> *frames);
 
