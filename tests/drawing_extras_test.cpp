@@ -85,6 +85,7 @@ TEST(FilledEllipseFast, ClipsAtEveryEdge) {
   const struct {
     int mx, my, ew, eh;
   } cases[] = {{0, 6, 14, 8}, {19, 6, 14, 8}, {10, 0, 12, 10}, {10, 11, 12, 10}, {-3, -2, 16, 12},
+               {-3, -1, 16, 12}, // the first row pair lies on rows 0 and -2
                {23, 14, 16, 12}, {10, 6, 60, 40}, {-30, 6, 8, 8}, {10, 40, 8, 8}};
   for (const auto &e : cases) {
     image_ptr small(gdImageCreateTrueColor(w, h));
@@ -96,6 +97,24 @@ TEST(FilledEllipseFast, ClipsAtEveryEdge) {
         ASSERT_EQ(gdImageGetPixel(small.get(), x, y), gdImageGetPixel(large.get(), x + margin, y + margin))
             << "ellipse at " << e.mx << "," << e.my << " pixel " << x << "," << y;
   }
+}
+
+// The scan's error terms grow with the cube of the half axes: an ellipse
+// thousands of pixels across still covers the small image around its centre
+// and leaves the corners beyond its curve alone.
+TEST(FilledEllipseFast, EllipsesFarLargerThanTheImageStayExact) {
+  image_ptr im(gdImageCreateTrueColor(20, 12));
+  gdImageFilledEllipseFast(im.get(), 10, 6, 4000, 3000, 0xffffff);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 20; ++x)
+      ASSERT_EQ(gdImageGetPixel(im.get(), x, y), 0xffffff) << x << "," << y;
+  // Centred on a corner of the ellipse's bounding box: the corner lies outside it.
+  image_ptr corner(gdImageCreateTrueColor(20, 12));
+  gdImageFilledEllipseFast(corner.get(), 2010, 1506, 4000, 3000, 0xffffff);
+  EXPECT_EQ(gdImageGetPixel(corner.get(), 10, 6), 0);
+  gdImageFilledEllipseFast(corner.get(), 2010, 6, 4000, 3000, 0xffffff); // left end of the middle row at 10
+  EXPECT_EQ(gdImageGetPixel(corner.get(), 10, 6), 0xffffff);
+  EXPECT_EQ(gdImageGetPixel(corner.get(), 9, 6), 0);
 }
 
 TEST(Isqrt, ListedValues) {
