@@ -1,12 +1,16 @@
 #include "ellipses.h"
 
+#include "block_average.h"
+#include "ellipse_rows.h"
 #include "render_work.h"
 
 #include "opcgd.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -17,6 +21,64 @@ int reach(int size, int centre) {
   if (size / 2 > r)
     r = size - r;
   return r;
+}
+
+// Sets pixels x1 .. x2 of a row `width` pixels long (clipped to it) to `c`.
+void fill_row(int *row, int width, int x1, int x2, int c) {
+  x1 = std::max(x1, 0);
+  x2 = std::min(x2, width - 1);
+  if (x1 <= x2)
+    std::fill(row + x1, row + x2 + 1, c);
+}
+
+// What clearing the work image with color2 and then drawing rings steps .. 1
+// (largest first, each over the larger ones) leaves, with every pixel written
+// once: the rings go smallest first, each only into the part of a row that
+// no smaller ring took, and the background last into what no ring took.
+// Rings are stored as the fast ellipse stores them; the background as the
+// filled rectangle does, blended if color2 is not opaque.
+void draw_rings(ellipses_t d, int steps) {
+  const gdImagePtr work = d->work;
+  assert(work->trueColor && "ellipses: the work image is true colour");
+  const int w = gdImageSX(work), h = gdImageSY(work);
+  // Per row: the half-width around the centre column that rings took; -1 for none.
+  std::vector<int> taken(std::size_t(h), -1);
+  // Calls write(a, b) for the parts of columns x1 .. x2 of row y outside what rings took.
+  const auto outside_taken = [&](int y, int x1, int x2, auto write) {
+    const int t = taken[std::size_t(y)];
+    if (t < 0) {
+      write(x1, x2);
+      return;
+    }
+    write(x1, std::min(x2, d->x - t - 1));
+    write(std::max(x1, d->x + t + 1), x2);
+  };
+
+  for (int s = 1; s <= steps; ++s) {
+    const int c = s % 2 ? d->color1 : d->color2;
+    const auto take = [&](int y, int half) {
+      if (y < 0 || y >= h || half <= taken[std::size_t(y)])
+        return;
+      outside_taken(y, d->x - half, d->x + half, [&](int x1, int x2) { fill_row(work->tpixels[y], w, x1, x2, c); });
+      taken[std::size_t(y)] = half;
+    };
+    ellipse_rows(s * d->xsize, s * d->ysize, [&](int k, int half) {
+      take(d->y - k, half);
+      if (k != 0)
+        take(d->y + k, half);
+    });
+  }
+
+  const bool opaque = gdTrueColorGetAlpha(d->color2) == 0;
+  for (int y = 0; y < h; ++y)
+    outside_taken(y, 0, w - 1, [&](int x1, int x2) {
+      if (opaque) {
+        fill_row(work->tpixels[y], w, x1, x2, d->color2);
+        return;
+      }
+      for (int x = std::max(x1, 0); x <= std::min(x2, w - 1); ++x)
+        gdImageSetPixel(work, x, y, d->color2);
+    });
 }
 
 } // namespace
@@ -53,14 +115,10 @@ void ellipses_calc(ellipses_t d) {
   const int starty = reach(h, d->y);
   const int steps = startx * d->ysize > starty * d->xsize ? (3 * startx) / d->xsize : (3 * starty) / d->ysize;
 
-  gdImageFilledRectangle(d->work, 0, 0, w - 1, h - 1, d->color2);
-  // Largest first: each smaller ellipse covers the middle of the one before.
-  for (int s = steps; s >= 1; --s)
-    gdImageFilledEllipseFast(d->work, d->x, d->y, s * d->xsize, s * d->ysize, s % 2 ? d->color1 : d->color2);
-
+  draw_rings(d, steps);
   // Area averaging turns ring edges into intermediate shades; with opaque
   // ring colours every target pixel is replaced, not blended over.
-  gdImageCopyResampled(d->im, d->work, 0, 0, 0, 0, gdImageSX(d->im), gdImageSY(d->im), w, h);
+  block_average_reduce(d->im, d->work);
 }
 
 void ellipses_done(ellipses_t d) {
