@@ -5,8 +5,10 @@
 #include "picture_decode.h"
 #include "wait_until.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -32,11 +34,62 @@ float wrap_add(float phase, double step) {
   return phase;
 }
 
+using frame_pixels = std::array<int, W * H>;
+
+// The pan frames already resampled, by window origin (x + y: one of the two
+// travels is 0). A window of opaque pixels resamples to the same frame
+// whenever the pan comes back to its origin, as it does to most origins
+// within a credit; a window with see-through pixels blends over the frame
+// before it, so it is resampled afresh every time.
+constexpr int UNSEEN = -1, SEE_THROUGH = -2;
+
+struct pan_memory {
+  std::vector<int> slot_of_origin;  // into `frames`, or UNSEEN or SEE_THROUGH
+  std::vector<frame_pixels> frames; // one per pan step at most, reserved up front
+  // Lines across the travel (rows of a tall picture, columns of a wide one)
+  // before line i that hold a see-through pixel; a window spans whole lines.
+  std::vector<int> see_through_before;
+};
+
 struct pan {
   gdImagePtr picture;
   gdImagePtr frame;
   int window_w, window_h, travel_x, travel_y;
+  pan_memory memory;
 };
+
+void count_see_through_lines(pan *p) {
+  const bool rows = p->travel_x == 0;
+  const int lines = rows ? gdImageSY(p->picture) : gdImageSX(p->picture);
+  const int length = rows ? gdImageSX(p->picture) : gdImageSY(p->picture);
+  std::vector<int> &before = p->memory.see_through_before;
+  before.assign(size_t(lines + 1), 0);
+  for (int i = 0; i < lines; ++i) {
+    bool see_through = false;
+    for (int j = 0; j < length && !see_through; ++j)
+      see_through = gdTrueColorGetAlpha(rows ? gdImageGetTrueColorPixel(p->picture, j, i)
+                                             : gdImageGetTrueColorPixel(p->picture, i, j)) != 0;
+    before[size_t(i + 1)] = before[size_t(i)] + (see_through ? 1 : 0);
+  }
+}
+
+bool opaque_window(const pan *p, int x, int y) {
+  const int start = x + y, length = p->travel_x == 0 ? p->window_h : p->window_w;
+  const std::vector<int> &before = p->memory.see_through_before;
+  return before[size_t(start + length)] == before[size_t(start)];
+}
+
+void copy_pixels(gdImagePtr from, frame_pixels *to) {
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      (*to)[size_t(y * W + x)] = from->tpixels[y][x];
+}
+
+void copy_pixels(const frame_pixels &from, gdImagePtr to) {
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      to->tpixels[y][x] = from[size_t(y * W + x)];
+}
 
 void pan_step(pan *p) {
   sinpos = float(double(sinpos) + 0.07);
@@ -45,7 +98,22 @@ void pan_step(pan *p) {
   const float s = std::sin(sinpos);
   const int x = int((s + 1) * float(p->travel_x) * 0.5f);
   const int y = int((s + 1) * float(p->travel_y) * 0.5f);
+  pan_memory &m = p->memory;
+  int &slot = m.slot_of_origin[size_t(x + y)];
+  if (slot >= 0) {
+    copy_pixels(m.frames[size_t(slot)], p->frame);
+    return;
+  }
   gdImageCopyResampled(p->frame, p->picture, 0, 0, x, y, W, H, p->window_w, p->window_h);
+  if (slot == UNSEEN) {
+    if (opaque_window(p, x, y)) {
+      slot = int(m.frames.size());
+      m.frames.emplace_back();
+      copy_pixels(p->frame, &m.frames.back());
+    } else {
+      slot = SEE_THROUGH;
+    }
+  }
 }
 
 // A fade frame: the pan frame merged at `percent` over black.
@@ -117,6 +185,9 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
     p.window_h = H * pw / W;
     p.travel_y = ph - p.window_h;
   }
+  p.memory.slot_of_origin.assign(size_t(p.travel_x + p.travel_y + 1), UNSEEN);
+  count_see_through_lines(&p);
+  p.memory.frames.reserve(2 * FADE_FRAMES + CAPTION_FRAMES); // no allocation while the frames run
   wait_until_ms(clock, 40);
 
   for (int percent = 0; percent < 100; percent += 4)

@@ -243,27 +243,59 @@ TEST(Credits, EachCreditIs250FramesAndThePanCarriesOn) {
           int(PNG_CREDITS_TXT_LEAD_SIZE));
   credits(h.sink, PNG_CREDITS_GFX_CODE, int(PNG_CREDITS_GFX_CODE_SIZE), PNG_CREDITS_TXT_CODE,
           int(PNG_CREDITS_TXT_CODE_SIZE));
-  const auto frames = h.frames(500);
-  ASSERT_EQ(frames.size(), 500u);
+  credits(h.sink, PNG_CREDITS_GFX_GFX, int(PNG_CREDITS_GFX_GFX_SIZE), PNG_CREDITS_TXT_GFX,
+          int(PNG_CREDITS_TXT_GFX_SIZE));
+  // A portrait see-through all over, in stripes: each window blends over the
+  // last one, whichever that was.
+  image_ptr glass(gdImageCreateTrueColor(64, 96));
+  gdImageAlphaBlending(glass.get(), 0);
+  gdImageSaveAlpha(glass.get(), 1);
+  for (int y = 0; y < 96; ++y)
+    for (int x = 0; x < 64; ++x)
+      glass->tpixels[y][x] = gdTrueColorAlpha((y * 37) & 255, (x * 11 + y * 5) & 255, y % 3 ? 255 : 0, 90);
+  int glass_size = 0;
+  const std::unique_ptr<void, decltype(&gdFree)> glass_png(gdImagePngPtr(glass.get(), &glass_size), gdFree);
+  credits(h.sink, static_cast<const unsigned char *>(glass_png.get()), glass_size, PNG_CREDITS_TXT_GFX,
+          int(PNG_CREDITS_TXT_GFX_SIZE));
+  const auto frames = h.frames(1000);
+  ASSERT_EQ(frames.size(), 1000u);
   EXPECT_TRUE(all_black(frames[0]));
   EXPECT_TRUE(all_black(frames[250]));
   EXPECT_FALSE(all_black(frames[249])) << "the last frame is the picture at 4 %";
 
-  // The pan phase after 251 steps (one credit and one frame), from 3 pi / 2.
+  // Every fade frame is the pan frame merged over black, the pan frame being
+  // each step's window resampled over the one before (see-through pixels
+  // blend), and the pan phase runs on from 3 pi / 2 across the credits. The
+  // fade-outs come back to windows shown before.
+  const struct {
+    const unsigned char *png;
+    std::size_t size;
+    int width, height;
+  } pictures[] = {{PNG_CREDITS_GFX_LEAD, PNG_CREDITS_GFX_LEAD_SIZE, 180, 297},
+                  {PNG_CREDITS_GFX_CODE, PNG_CREDITS_GFX_CODE_SIZE, 198, 235},
+                  {PNG_CREDITS_GFX_GFX, PNG_CREDITS_GFX_GFX_SIZE, 198, 332},
+                  {static_cast<const unsigned char *>(glass_png.get()), std::size_t(glass_size), 64, 96}};
   float sinpos = 4.71238899f;
-  for (int i = 0; i < 252; ++i) {
+  image_ptr picture, pan;
+  for (int frame = 0; frame < 1000; ++frame) {
+    const auto &p = pictures[frame / 250];
+    const int step = frame % 250;
+    if (step == 0) {
+      picture = decode(p.png, p.size);
+      pan.reset(gdImageCreateTrueColor(32, 16));
+    }
     sinpos = float(double(sinpos) + 0.07);
     if (double(sinpos) >= 6.283185307179586)
       sinpos = float(double(sinpos) - 6.283185307179586);
+    const int window_h = 16 * p.width / 32;
+    const int y = int((std::sin(sinpos) + 1) * float(p.height - window_h) * 0.5f);
+    gdImageCopyResampled(pan.get(), picture.get(), 0, 0, 0, y, 32, 16, p.width, window_h);
+    if (step >= 25 && step < 225)
+      continue; // the caption
+    image_ptr out(gdImageCreateTrueColor(32, 16));
+    gdImageCopyMerge(out.get(), pan.get(), 0, 0, 0, 0, 32, 16, step < 25 ? 4 * step : 100 - 4 * (step - 225));
+    ASSERT_EQ(frames[size_t(frame)], pixels_of(out.get())) << "frame " << frame;
   }
-  image_ptr picture = decode(PNG_CREDITS_GFX_CODE, PNG_CREDITS_GFX_CODE_SIZE);
-  const int window_h = 16 * 198 / 32;
-  const int y = int((std::sin(sinpos) + 1) * float(235 - window_h) * 0.5f);
-  image_ptr pan(gdImageCreateTrueColor(32, 16));
-  gdImageCopyResampled(pan.get(), picture.get(), 0, 0, 0, y, 32, 16, 198, window_h);
-  image_ptr out(gdImageCreateTrueColor(32, 16));
-  gdImageCopyMerge(out.get(), pan.get(), 0, 0, 0, 0, 32, 16, 4);
-  EXPECT_EQ(frames[251], pixels_of(out.get())) << "the second credit's pan continues the first's";
 }
 
 TEST(Credits, CaptionLettersGlowWhileTheRestShowsTheQuarteredPicture) {
