@@ -30,8 +30,10 @@ packages=(
   # headless sound: a private sound server that ALSA's "default" plays into
   pulseaudio pulseaudio-utils libasound2-plugins
   # tests and benchmarks (the encoder makes the test streams; GNU time's
-  # /usr/bin/time -v measures the whole show in bench/show_bench.sh)
-  libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time
+  # /usr/bin/time -v measures the whole show in bench/show_bench.sh;
+  # callgrind counts instructions in bench/instructions.sh, and its header
+  # marks the parts of the show it counts)
+  libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time valgrind
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
 )
