@@ -36,19 +36,18 @@ float wrap_add(float phase, double step) {
 
 using frame_pixels = std::array<int, W * H>;
 
-// The pan frames already resampled, by window origin (x + y: one of the two
-// travels is 0). A window of opaque pixels resamples to the same frame
-// whenever the pan comes back to its origin, as it does to most origins
-// within a credit; a window with see-through pixels blends over the frame
-// before it, so it is resampled afresh every time.
-constexpr int UNSEEN = -1, SEE_THROUGH = -2;
+// The pan's windows already resampled, by window origin (x + y: one of the
+// two travels is 0); the pan comes back to most origins within a credit.
+// What is kept is libgd's average of the window as it is, alpha included,
+// which does not depend on the frame it lands on: set onto the frame through
+// libgd, it replaces opaque pixels and blends see-through ones over the last
+// window, exactly as resampling onto the frame does.
+constexpr int UNSEEN = -1;
 
 struct pan_memory {
-  std::vector<int> slot_of_origin;  // into `frames`, or UNSEEN or SEE_THROUGH
-  std::vector<frame_pixels> frames; // one per pan step at most, reserved up front
-  // Lines across the travel (rows of a tall picture, columns of a wide one)
-  // before line i that hold a see-through pixel; a window spans whole lines.
-  std::vector<int> see_through_before;
+  std::vector<int> slot_of_origin;  // into `windows`, or UNSEEN
+  std::vector<frame_pixels> windows; // one per pan step at most, reserved up front
+  gd_image_ptr average;              // resampling target that stores the average unblended
 };
 
 struct pan {
@@ -57,39 +56,6 @@ struct pan {
   int window_w, window_h, travel_x, travel_y;
   pan_memory memory;
 };
-
-void count_see_through_lines(pan *p) {
-  const bool rows = p->travel_x == 0;
-  const int lines = rows ? gdImageSY(p->picture) : gdImageSX(p->picture);
-  const int length = rows ? gdImageSX(p->picture) : gdImageSY(p->picture);
-  std::vector<int> &before = p->memory.see_through_before;
-  before.assign(size_t(lines + 1), 0);
-  for (int i = 0; i < lines; ++i) {
-    bool see_through = false;
-    for (int j = 0; j < length && !see_through; ++j)
-      see_through = gdTrueColorGetAlpha(rows ? gdImageGetTrueColorPixel(p->picture, j, i)
-                                             : gdImageGetTrueColorPixel(p->picture, i, j)) != 0;
-    before[size_t(i + 1)] = before[size_t(i)] + (see_through ? 1 : 0);
-  }
-}
-
-bool opaque_window(const pan *p, int x, int y) {
-  const int start = x + y, length = p->travel_x == 0 ? p->window_h : p->window_w;
-  const std::vector<int> &before = p->memory.see_through_before;
-  return before[size_t(start + length)] == before[size_t(start)];
-}
-
-void copy_pixels(gdImagePtr from, frame_pixels *to) {
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x)
-      (*to)[size_t(y * W + x)] = from->tpixels[y][x];
-}
-
-void copy_pixels(const frame_pixels &from, gdImagePtr to) {
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x)
-      to->tpixels[y][x] = from[size_t(y * W + x)];
-}
 
 void pan_step(pan *p) {
   sinpos = float(double(sinpos) + 0.07);
@@ -100,20 +66,18 @@ void pan_step(pan *p) {
   const int y = int((s + 1) * float(p->travel_y) * 0.5f);
   pan_memory &m = p->memory;
   int &slot = m.slot_of_origin[size_t(x + y)];
-  if (slot >= 0) {
-    copy_pixels(m.frames[size_t(slot)], p->frame);
-    return;
-  }
-  gdImageCopyResampled(p->frame, p->picture, 0, 0, x, y, W, H, p->window_w, p->window_h);
   if (slot == UNSEEN) {
-    if (opaque_window(p, x, y)) {
-      slot = int(m.frames.size());
-      m.frames.emplace_back();
-      copy_pixels(p->frame, &m.frames.back());
-    } else {
-      slot = SEE_THROUGH;
-    }
+    gdImageCopyResampled(m.average.get(), p->picture, 0, 0, x, y, W, H, p->window_w, p->window_h);
+    slot = int(m.windows.size());
+    frame_pixels &window = m.windows.emplace_back();
+    for (int j = 0; j < H; ++j)
+      for (int i = 0; i < W; ++i)
+        window[size_t(j * W + i)] = m.average->tpixels[j][i];
   }
+  const frame_pixels &window = m.windows[size_t(slot)];
+  for (int j = 0; j < H; ++j)
+    for (int i = 0; i < W; ++i)
+      gdImageSetPixel(p->frame, i, j, window[size_t(j * W + i)]);
 }
 
 // A fade frame: the pan frame merged at `percent` over black.
@@ -186,8 +150,9 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
     p.travel_y = ph - p.window_h;
   }
   p.memory.slot_of_origin.assign(size_t(p.travel_x + p.travel_y + 1), UNSEEN);
-  count_see_through_lines(&p);
-  p.memory.frames.reserve(2 * FADE_FRAMES + CAPTION_FRAMES); // no allocation while the frames run
+  p.memory.windows.reserve(2 * FADE_FRAMES + CAPTION_FRAMES); // no allocation while the frames run
+  p.memory.average.reset(gdImageCreateTrueColor(W, H));
+  gdImageAlphaBlending(p.memory.average.get(), 0);
   wait_until_ms(clock, 40);
 
   for (int percent = 0; percent < 100; percent += 4)
