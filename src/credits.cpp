@@ -74,10 +74,17 @@ void pan_step(pan *p) {
       for (int i = 0; i < W; ++i)
         window[size_t(j * W + i)] = m.average->tpixels[j][i];
   }
+  // An opaque pixel replaces what the frame held (libgd's blending returns it
+  // unchanged), so it is stored; only see-through pixels go through libgd.
   const frame_pixels &window = m.windows[size_t(slot)];
   for (int j = 0; j < H; ++j)
-    for (int i = 0; i < W; ++i)
-      gdImageSetPixel(p->frame, i, j, window[size_t(j * W + i)]);
+    for (int i = 0; i < W; ++i) {
+      const int c = window[size_t(j * W + i)];
+      if (gdTrueColorGetAlpha(c) == gdAlphaOpaque)
+        p->frame->tpixels[j][i] = c;
+      else
+        gdImageSetPixel(p->frame, i, j, c);
+    }
 }
 
 // A fade frame: the pan frame merged at `percent` over black.
