@@ -69,8 +69,19 @@ fi
 # Decoding alone first, so that it does not compete with the show.
 /usr/bin/time -v -o "$out/decode.time" build/bench/decode_only >"$out/decode.log"
 
+# CPU by thread: the demo's threads' /proc figures, sampled twice a second
+# while it runs (a thread's last sample counts, so up to half a second short).
 demo_status=0
-OPC=127.0.0.1:$port /usr/bin/time -v -o "$out/demo.time" build/src/demo >"$out/demo.log" 2>&1 || demo_status=$?
+OPC=127.0.0.1:$port /usr/bin/time -v -o "$out/demo.time" build/src/demo >"$out/demo.log" 2>&1 &
+timer=$!
+demo_pid=
+: >"$out/threads.samples"
+while kill -0 $timer 2>/dev/null; do
+  [ -n "$demo_pid" ] || demo_pid=$(pgrep -P $timer -x demo || true)
+  [ -z "$demo_pid" ] || cat /proc/"$demo_pid"/task/*/stat >>"$out/threads.samples" 2>/dev/null || true
+  sleep 0.5
+done
+wait $timer || demo_status=$?
 
 kill -TERM $simulator
 wait $simulator || echo "show_bench: the simulator ended with an error; see $out/ledsim.log" >&2
@@ -114,6 +125,23 @@ start_gaps=$(value "$stats" "long gaps opening a scene")
 start_excess=$(value "$stats" "scene starts excess")
 largest=$(value "$stats" "largest gap")
 inside=$(sed -n 's/^long gaps inside \(.*\): \([0-9]*\), \(.*\) ms$/\1 \2 (\3 ms)/p' "$stats" | paste -sd ';' | sed 's/;/; /g')
+# thread_cpu: "main audio client" CPU seconds. The thread whose id is the
+# process id draws and sends; the sound server's client library runs its own
+# thread ("threaded-ml"), which a board playing on its sound card does not
+# have; the other one decodes, feeds the tap and writes to the device.
+thread_cpu() {
+  awk -v pid="$demo_pid" -v hz="$(getconf CLK_TCK)" '
+    { comm = $0; sub(/^[^(]*\(/, "", comm); sub(/\).*$/, "", comm)
+      rest = $0; sub(/^.*\) /, "", rest); split(rest, f, " ")
+      ticks[$1] = f[12] + f[13]; name[$1] = comm }
+    END { for (t in ticks) {
+            if (t == pid) main += ticks[t]
+            else if (name[t] == "threaded-ml") client += ticks[t]
+            else audio += ticks[t]
+          }
+          printf "%.2f %.2f %.2f\n", main / hz, audio / hz, client / hz }' "$out/threads.samples"
+}
+read -r main_cpu audio_cpu client_cpu <<<"$(thread_cpu)"
 run_s=$((SECONDS - started))
 
 {
@@ -124,6 +152,8 @@ run_s=$((SECONDS - started))
   echo "| elapsed | $elapsed s for $sound_s s of soundtrack |"
   echo "| CPU, user + system | $user + $system = $cpu s |"
   echo "| share of one core | $(calc "sprintf(\"%.2f\", 100 * $cpu / $elapsed)") % |"
+  echo "| CPU by thread: drawing and sending; decoding, tap and device writes; the sound server's client | $main_cpu s; $audio_cpu s; $client_cpu s |"
+  echo "| share of one core without the sound server's client thread | $(calc "sprintf(\"%.2f\", 100 * ($cpu - $client_cpu) / $elapsed)") % |"
   echo "| peak resident memory | $(calc "sprintf(\"%.1f\", $rss_kb / 1024)") MiB ($rss_kb kB) |"
   echo "| soundtrack decoded alone | $decode_cpu s CPU, peak resident memory $(calc "sprintf(\"%.1f\", $decode_rss_kb / 1024)") MiB |"
   echo "| demo CPU / decoding alone | $(calc "sprintf(\"%.1f\", $cpu / ($decode_cpu > 0 ? $decode_cpu : 0.01))") x |"
