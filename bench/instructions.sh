@@ -25,6 +25,7 @@
 # not the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/simulator.sh
 
 IPC=${IPC:-0.6}
 CLOCK_HZ=1200000000
@@ -37,8 +38,8 @@ rm -rf "$out"
 mkdir -p "$out"
 callgrind=(valgrind --tool=callgrind --compress-strings=no --compress-pos=no)
 
-ledsim_pid=
-cleanup() { if [ -n "$ledsim_pid" ]; then kill "$ledsim_pid" 2>/dev/null || true; fi; }
+simulator=
+cleanup() { if [ -n "$simulator" ]; then kill "$simulator" 2>/dev/null || true; fi; }
 trap cleanup EXIT
 
 start=$(date +%s)
@@ -46,20 +47,12 @@ start=$(date +%s)
   build/bench/scene_instructions >"$out/scenes.log" 2>&1 &
 scenes_pid=$!
 
-build/tools/ledsim/ledsim --listen 127.0.0.1:0 --summary "$out/ledsim_summary.txt" >/dev/null 2>"$out/ledsim.log" &
-ledsim_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$out/ledsim.log")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "instructions.sh: the simulator did not start" >&2; exit 1; }
+start_simulator "$out/ledsim.log" --summary "$out/ledsim_summary.txt" >/dev/null
 OPC=127.0.0.1:$port "${callgrind[@]}" --callgrind-out-file="$out/show.%p" \
   build/tests/demo_virtual >"$out/show.log" 2>&1
-kill "$ledsim_pid"
-wait "$ledsim_pid" || true
-ledsim_pid=
+kill "$simulator"
+wait "$simulator" || true
+simulator=
 wait "$scenes_pid"
 show_frames=$(sed -n 's/^frames: //p' "$out/ledsim_summary.txt")
 elapsed=$(($(date +%s) - start))

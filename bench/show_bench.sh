@@ -31,6 +31,7 @@
 #                tools/ledsim/show_timeline.h).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/simulator.sh
 started=$SECONDS
 
 scripts/setup.sh
@@ -47,24 +48,9 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 sound_dir=$PWD/$out/sound
 eval "$(scripts/headless-sound.sh start "$sound_dir")"
 
-build/tools/ledsim/ledsim --listen 127.0.0.1:0 --log "$out/frames.log" --summary "$out/summary.txt" \
-  2>"$out/ledsim.log" &
-simulator=$!
-trap 'kill -TERM $simulator 2>/dev/null || true; scripts/headless-sound.sh stop "$sound_dir"' EXIT
-port=
-for _ in $(seq 50); do
-  port=$(sed -n 's/^ledsim: listening on port \([0-9][0-9]*\)$/\1/p' "$out/ledsim.log")
-  [ -n "$port" ] && break
-  if ! kill -0 $simulator 2>/dev/null; then
-    cat "$out/ledsim.log" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ -z "$port" ]; then
-  echo "show_bench: the simulator did not start listening" >&2
-  exit 1
-fi
+simulator=
+trap 'if [ -n "$simulator" ]; then kill -TERM $simulator 2>/dev/null || true; fi; scripts/headless-sound.sh stop "$sound_dir"' EXIT
+start_simulator "$out/ledsim.log" --log "$out/frames.log" --summary "$out/summary.txt"
 
 # Decoding alone first, so that it does not compete with the show.
 /usr/bin/time -v -o "$out/decode.time" build/bench/decode_only >"$out/decode.log"

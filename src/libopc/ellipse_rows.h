@@ -1,10 +1,32 @@
 // The rows of the fast filled ellipse (gdImageFilledEllipseFast) without the
 // pixels, for drawing code that must know which pixels an ellipse takes: the
 // ellipses renderer uses it to write each ring only where no smaller ring
-// covers it.
+// covers it. Both store their spans with fill_row.
 #pragma once
 
+#include "opcgd.h"
+
+#include <algorithm>
 #include <cstdint>
+
+// Sets elements x1 .. x2 of a pixel row `width` long, clipped to it, to `c`.
+template <typename Pixel> void fill_row(Pixel *row, int width, int x1, int x2, Pixel c) {
+  x1 = std::max(x1, 0);
+  x2 = std::min(x2, width - 1);
+  if (x1 <= x2)
+    std::fill(row + x1, row + x2 + 1, c);
+}
+
+// Stores `c` straight into row y from x1 to x2, clipped to the image itself
+// (not to libgd's clipping rectangle): no blending, no brushes, alpha kept.
+inline void write_span(gdImagePtr im, int y, int x1, int x2, int c) {
+  if (y < 0 || y >= im->sy)
+    return;
+  if (im->trueColor)
+    fill_row(im->tpixels[y], im->sx, x1, x2, c);
+  else
+    fill_row(im->pixels[y], im->sx, x1, x2, static_cast<unsigned char>(c));
+}
 
 // Midpoint scan from the middle row outwards: each step either moves one row
 // up and down (vertical) or narrows the span by one column at each end

@@ -23,14 +23,6 @@ int reach(int size, int centre) {
   return r;
 }
 
-// Sets pixels x1 .. x2 of a row `width` pixels long (clipped to it) to `c`.
-void fill_row(int *row, int width, int x1, int x2, int c) {
-  x1 = std::max(x1, 0);
-  x2 = std::min(x2, width - 1);
-  if (x1 <= x2)
-    std::fill(row + x1, row + x2 + 1, c);
-}
-
 // What clearing the work image with color2 and then drawing rings steps .. 1
 // (largest first, each over the larger ones) leaves, with every pixel written
 // once: the rings go smallest first, each only into the part of a row that
@@ -41,8 +33,11 @@ void draw_rings(ellipses_t d, int steps) {
   const gdImagePtr work = d->work;
   assert(work->trueColor && "ellipses: the work image is true colour");
   const int w = gdImageSX(work), h = gdImageSY(work);
-  // Per row: the half-width around the centre column that rings took; -1 for none.
-  std::vector<int> taken(std::size_t(h), -1);
+  // Per row: the half-width around the centre column that rings took; -1 for
+  // none. Kept from frame to frame so that a frame allocates nothing (main
+  // thread only, as the renderer is).
+  static std::vector<int> taken;
+  taken.assign(std::size_t(h), -1);
   // Calls write(a, b) for the parts of columns x1 .. x2 of row y outside what rings took.
   const auto outside_taken = [&](int y, int x1, int x2, auto write) {
     const int t = taken[std::size_t(y)];
