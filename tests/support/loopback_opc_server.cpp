@@ -30,12 +30,17 @@ struct connection_context {
 
 } // namespace
 
-loopback_opc_server::loopback_opc_server(u16 port) {
+loopback_opc_server::loopback_opc_server(u16 port, int receive_buffer_bytes) {
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0)
     fail(-1, "socket");
   const int on = 1;
   setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Set before listen(): accepted connections inherit it, and the window
+  // they offer is chosen from it.
+  if (receive_buffer_bytes > 0 &&
+      setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer_bytes, sizeof receive_buffer_bytes) < 0)
+    fail(listen_fd_, "setsockopt SO_RCVBUF");
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

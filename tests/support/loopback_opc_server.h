@@ -27,8 +27,12 @@ struct received_message {
 class loopback_opc_server {
 public:
   // Listens on `port`, or on a free port chosen by the system when 0; throws
-  // std::system_error when the port cannot be had.
-  explicit loopback_opc_server(u16 port = 0);
+  // std::system_error when the port cannot be had. A `receive_buffer_bytes`
+  // above 0 fixes every accepted connection's receive buffer at that size
+  // (the kernel books twice the value) instead of letting the kernel grow it,
+  // so that what a stalled server takes in does not depend on how fast it
+  // read before.
+  explicit loopback_opc_server(u16 port = 0, int receive_buffer_bytes = 0);
   ~loopback_opc_server();
   loopback_opc_server(const loopback_opc_server &) = delete;
   loopback_opc_server &operator=(const loopback_opc_server &) = delete;
