@@ -68,16 +68,12 @@ std::vector<led_frame> frames_of(const loopback_opc_server &server) {
   return frames;
 }
 
-// The same once the server has gone quiet: a program that has ended may
-// still have frames on their way through the socket.
-std::vector<led_frame> settled_frames(const loopback_opc_server &server) {
-  std::size_t count = server.message_count();
-  for (int quiet = 0; quiet < 5;) {
-    std::this_thread::sleep_for(20ms);
-    const std::size_t now = server.message_count();
-    quiet = now == count ? quiet + 1 : 0;
-    count = now;
-  }
+// The same once the server has read every connection to its end: a program
+// that has ended may still have frames on their way through the socket, and
+// the kernel may hold a closed connection's last data back for seconds after
+// a stalled server reads again.
+std::vector<led_frame> settled_frames(loopback_opc_server &server) {
+  EXPECT_TRUE(server.wait_until_drained(SHOW_LIMIT)) << "the server still had data coming";
   return frames_of(server);
 }
 
@@ -522,7 +518,13 @@ TEST(ShowWithBrokenAssets, HoleInTheSoundtrackEndsTheShowWithTheDecoderError) {
       << "no sound device: start the headless sound server first\n" << run.output;
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(count_lines(run.output, "ov_read: "), 1u) << run.output;
-  EXPECT_EQ(client_lines(run.output).size(), 1u) << "nothing but the decoder's report\n" << run.output;
+  // On a busy machine the sound device may run dry before the hole; the
+  // player mends that, and the sound library says so in a line of its own.
+  std::vector<std::string> reports = client_lines(run.output);
+  std::erase_if(reports, [](const std::string &line) {
+    return line.starts_with("ALSA lib ") && line.ends_with("underrun occurred");
+  });
+  EXPECT_EQ(reports.size(), 1u) << "nothing but the decoder's report\n" << run.output;
   // The title faded in, the music started, and the hole, 1.2 s into the
   // stream, came long before the title's five seconds of music were up.
   constexpr std::size_t fade_in = 25, title = fade_in + 5 * 25;
