@@ -11,14 +11,29 @@
 # a machine with a sound card it does nothing and prints nothing.
 #
 #   start [DIR] [--private]   DIR holds the server's socket (default: a folder
-#                             in $TMPDIR); --private starts one even when a
-#                             sound card exists (tests that kill the server)
+#                             in $TMPDIR); --private, before or after DIR,
+#                             starts one even when a sound card exists (tests
+#                             that kill the server)
 #   stop [DIR]                stops the server of DIR
 set -euo pipefail
 
+usage() {
+  echo "usage: $0 start [DIR] [--private] | stop [DIR]" >&2
+  exit 2
+}
+
 command=${1:-}
-dir=${2:-${TMPDIR:-/tmp}/ledwall-sound-$(id -u)}
-private=${3:-}
+[ $# -gt 0 ] && shift
+dir=
+private=
+for arg in "$@"; do
+  case $arg in
+  --private) [ "$command" = start ] || usage; private=--private ;;
+  -*) echo "headless-sound: unknown option: $arg" >&2; usage ;;
+  *) [ -z "$dir" ] || usage; dir=$arg ;;
+  esac
+done
+dir=${dir:-${TMPDIR:-/tmp}/ledwall-sound-$(id -u)}
 socket=$dir/pulse/native
 
 has_sound_card() {
@@ -62,7 +77,6 @@ stop)
   fi
   ;;
 *)
-  echo "usage: $0 start [DIR] [--private] | stop [DIR]" >&2
-  exit 2
+  usage
   ;;
 esac

@@ -13,10 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -228,6 +230,45 @@ TEST(PlayerDeathTest, MissingSoundDeviceIsAStartUpError) {
         player p("stereo_1s");
       },
       testing::ExitedWithCode(1), "Playback open error: ");
+}
+
+// The headless-sound script run through the shell as a user runs it: what it
+// printed (both streams) and its exit status.
+struct script_run {
+  std::string said;
+  int status = -1;
+};
+
+script_run run_script(const std::string &command) {
+  script_run run;
+  std::FILE *out = popen((command + " 2>&1").c_str(), "r");
+  if (!out)
+    return run;
+  char chunk[512];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;)
+    run.said.append(chunk, n);
+  const int raw = pclose(out);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+TEST(HeadlessSound, APrivateServerWithoutAFolderGoesIntoTheDefaultOne) {
+  char tmp[] = "/tmp/headless_XXXXXX";
+  ASSERT_NE(mkdtemp(tmp), nullptr);
+  const std::string in_tmp = std::string("TMPDIR=") + tmp + " " HEADLESS_SOUND;
+  const script_run started = run_script(in_tmp + " start --private");
+  EXPECT_EQ(started.status, 0) << started.said;
+  EXPECT_EQ(started.said,
+            std::string("export PULSE_SERVER=unix:") + tmp + "/ledwall-sound-" + std::to_string(getuid()) +
+                "/pulse/native\n");
+  EXPECT_EQ(run_script(in_tmp + " stop").status, 0);
+  std::filesystem::remove_all(tmp);
+}
+
+TEST(HeadlessSound, AnUnknownOptionIsRefusedWithTheUsage) {
+  const script_run run = run_script(HEADLESS_SOUND " start --privat");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.said.rfind("headless-sound: unknown option: --privat\nusage: ", 0), 0u) << run.said;
 }
 
 } // namespace

@@ -106,7 +106,7 @@ class AssetFormat : public testing::TestWithParam<expected_s> {};
 bool is_black(const unsigned char *rgb3) { return rgb3[0] == 0 && rgb3[1] == 0 && rgb3[2] == 0; }
 bool is_blue(const unsigned char *rgb3) { return rgb3[2] >= 128 && rgb3[0] < rgb3[2] / 2 && rgb3[1] < rgb3[2] / 2; }
 
-TEST_P(AssetFormat, ChunksAreExactlyTheSpecsFormat) {
+TEST_P(AssetFormat, ChunksAreExactlyAsTabled) {
   const expected_s &e = GetParam();
   const std::vector<unsigned char> png = read_asset(e.file);
   ASSERT_FALSE(png.empty()) << e.file << " is missing from " ASSET_DIR;
@@ -196,7 +196,7 @@ TEST(LogoScript, Has175LittleEndianEntries) {
   EXPECT_EQ(logo_entries().size(), 175u);
 }
 
-TEST(LogoScript, Has134PixelsAnd41PausesWhereTheSpecPutsThem) {
+TEST(LogoScript, Has134PixelsAnd41PausesWhereTheSceneRests) {
   const std::vector<int> v = logo_entries();
   ASSERT_EQ(v.size(), 175u);
   std::set<int> pauses;

@@ -98,7 +98,7 @@ const std::vector<std::vector<bool>> &masks() {
   return all;
 }
 
-TEST(GreetingsRoute, PanFramesFollowTheSpecsWorkedExamples) {
+TEST(GreetingsRoute, PanFramesOfTwoRecordsAreAsWorkedOutByHand) {
   // Record 1: 555 pixels at zoom 2.5 give steps 111 and 112 frames; record 8:
   // 966 pixels at 1.3 give 371.5, compressed to 205.3, so 206 frames.
   EXPECT_EQ(pan_centres(move_list[1]).size(), 112u);

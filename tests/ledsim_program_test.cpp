@@ -93,4 +93,16 @@ TEST(LedsimProgram, BadOptionsAreRefused) {
   EXPECT_EQ(sim.stop(0, &rest), 1);
 }
 
+TEST(LedsimProgram, ABadListenPortIsOneMessageNamingIt) {
+  for (const std::string port : {"99999", "78x"}) {
+    simulator sim({"--listen", "127.0.0.1:" + port});
+    const std::string expected = "ledsim: cannot listen on 127.0.0.1:" + port +
+                                 ": the port must be a whole number from 0 to 65535, not '" + port + "'";
+    EXPECT_EQ(sim.first_line, expected);
+    std::string said;
+    EXPECT_EQ(sim.stop(0, &said), 1);
+    EXPECT_EQ(said, expected + "\n");
+  }
+}
+
 } // namespace

@@ -5,10 +5,15 @@
 #include "output_capture.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -184,6 +189,52 @@ TEST(MatrixOutputFailure, UndeliverableFrameGivesZero) {
   stderr_capture err;
   EXPECT_EQ(opc_put_gd_image_32x16z(sink, im.get()), 0);
   EXPECT_NE(err.text().find("OPC: Failed to connect to"), std::string::npos);
+}
+
+// In a child process of its own: with the address space capped just above
+// what it uses and the heap used up, no image can be made any more. Returns
+// 0 when the frame was dropped, 1 when it was not, 2 when the cap could not
+// be set and 3 when it is not enforced (an emulator may keep it to itself).
+int send_without_memory(gdImagePtr im) {
+  long pages = 0;
+  std::FILE *statm = std::fopen("/proc/self/statm", "r");
+  if (!statm || std::fscanf(statm, "%ld", &pages) != 1)
+    return 2;
+  std::fclose(statm);
+  rlimit cap{};
+  cap.rlim_cur = cap.rlim_max = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (16u << 20);
+  if (setrlimit(RLIMIT_AS, &cap) != 0)
+    return 2;
+  // Each block is kept where the compiler must write it, so no allocation
+  // can be left out.
+  [[maybe_unused]] static void *volatile kept;
+  void *block = std::malloc(64u << 20);
+  kept = block;
+  if (block)
+    return 3;
+  for (std::size_t size = 1u << 20; size >= 8; size /= 2)
+    for (block = std::malloc(size); block; block = std::malloc(size))
+      kept = block;
+  return opc_put_gd_image_32x16z(-1, im) == 0 ? 0 : 1;
+}
+
+TEST(MatrixOutputFailure, AScalingImageThatCannotBeMadeDropsTheFrameWithAMessage) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator does not run under an address-space cap";
+#endif
+  auto im = true_colour(64, 32);
+  stderr_capture err;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0)
+    _exit(send_without_memory(im.get()));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) >= 2)
+    GTEST_SKIP() << "no address-space cap here (" << WEXITSTATUS(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(err.text(), "OPC: Cannot create the 32x16 scaling image\n");
 }
 
 } // namespace

@@ -7,10 +7,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/select.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -355,6 +360,63 @@ TEST(OpcReconnect, ServerThatStopsReadingCostsAtMostTheTimeOutPerMessageAndRecov
       std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(seen) << "a frame sent after the server reads again arrives whole on a new connection";
+}
+
+// Holds every free descriptor below `below`, so that the next one this
+// process opens is `below` or higher; gives them back when it goes.
+class low_descriptors_taken {
+public:
+  explicit low_descriptors_taken(int below) {
+    for (;;) {
+      const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0)
+        break;
+      if (fd >= below) {
+        close(fd);
+        break;
+      }
+      fds_.push_back(fd);
+    }
+  }
+  ~low_descriptors_taken() {
+    for (const int fd : fds_)
+      close(fd);
+  }
+  low_descriptors_taken(const low_descriptors_taken &) = delete;
+  low_descriptors_taken &operator=(const low_descriptors_taken &) = delete;
+
+private:
+  std::vector<int> fds_;
+};
+
+TEST(OpcConnect, ASocketBeyondWhatSelectCanWaitForIsRefusedAndTheNextFrameConnects) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  const rlim_t wanted = FD_SETSIZE + 16;
+  if (before.rlim_max < wanted)
+    GTEST_SKIP() << "this process may not open more than " << before.rlim_max << " descriptors";
+  rlimit raised = before;
+  raised.rlim_cur = std::max(before.rlim_cur, wanted);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+
+  loopback_opc_server server;
+  const opc_sink sink = opc_new_sink(server.hostport().c_str());
+  const auto frame = numbered_frame(11);
+  std::string text;
+  {
+    stderr_capture err;
+    const low_descriptors_taken taken(FD_SETSIZE);
+    EXPECT_EQ(opc_put_pixels(sink, 0, 512, frame.data()), 0);
+    text = err.text();
+  }
+  EXPECT_EQ(text, "OPC: Failed to connect to " + server.hostport() + ": socket descriptor " +
+                      std::to_string(FD_SETSIZE) + " is beyond what select can wait for\n");
+  EXPECT_EQ(server.connections(), 0u);
+
+  EXPECT_EQ(opc_put_pixels(sink, 0, 512, frame.data()), 1);
+  ASSERT_TRUE(server.wait_for_messages(1, 5s));
+  EXPECT_EQ(server.bytes_per_connection().at(0), message_bytes(0, frame));
+  setrlimit(RLIMIT_NOFILE, &before);
 }
 
 } // namespace

@@ -4,11 +4,14 @@
 #include "opcgd.h"
 #include "pictures.h"
 
+#include "child_process.h"
 #include "gdfont4x8.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <set>
@@ -355,6 +358,22 @@ TEST(captions, each_credit_names_a_different_handle) {
     handles.insert(ink_rows(im.get(), 0, black_pixel));
   }
   EXPECT_EQ(handles.size(), 4u);
+}
+
+TEST(assetgen_program, help_is_the_usage_on_stdout) {
+  child_process help({ASSETGEN_PROGRAM, "--help"}, {}, "", child_streams::apart);
+  EXPECT_EQ(help.wait(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(help.output().rfind("usage: assetgen OUTPUT_DIR [PREVIEW_PNG]\n", 0), 0u) << help.output();
+  EXPECT_EQ(help.errors(), "");
+}
+
+TEST(assetgen_program, an_unknown_option_is_refused_before_anything_is_written) {
+  char dir[] = "/tmp/assetgen_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  child_process run({ASSETGEN_PROGRAM, dir, "--preview"}, {}, "", child_streams::apart);
+  EXPECT_EQ(run.wait(std::chrono::seconds(10)), 1);
+  EXPECT_EQ(run.errors().rfind("assetgen: unknown option '--preview'\nusage: assetgen", 0), 0u) << run.errors();
+  EXPECT_EQ(rmdir(dir), 0) << "the folder was written to";
 }
 
 }  // namespace

@@ -64,10 +64,49 @@ TEST(WiringTest, LightsEachPanelThenEachRowThenAllPanelsOnce) {
   EXPECT_NE(said.find("row 16 of 16"), std::string::npos) << said;
 }
 
-TEST(WiringTest, RefusesABadStepLength) {
-  child_process tool({WIRING_TEST, "--step-ms", "ten"});
-  EXPECT_EQ(tool.wait(5s), 2);
-  EXPECT_NE(tool.output().find("usage: wiring_test"), std::string::npos) << tool.output();
+TEST(WiringTest, StepsThatDoNotReachTheServerAreNotClaimedAsLit) {
+  u16 port = 0;
+  {
+    loopback_opc_server gone;
+    port = gone.port();
+  }
+  child_process tool({WIRING_TEST, "--step-ms", "40"}, {"OPC=127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(tool.wait_for_output("step 1 of 25 not delivered: the wall does not show it\n", 10s)) << tool.output();
+  const std::string before = tool.output();
+  EXPECT_EQ(before.find("panel 1 of the chain lit"), std::string::npos) << before;
+  EXPECT_NE(before.find("OPC: Failed to connect to 127.0.0.1:" + std::to_string(port)), std::string::npos) << before;
+
+  // Each refused attempt holds the tool for the client's pause, so later steps
+  // are still to come when the server is there; those it gets are told.
+  loopback_opc_server server(port);
+  ASSERT_EQ(tool.wait(30s), 0) << tool.output();
+  const std::string said = tool.output();
+  EXPECT_NE(said.find("all panels with their numbers"), std::string::npos) << said;
+  EXPECT_EQ(said.find("panel 1 of the chain lit"), std::string::npos) << said;
+}
+
+TEST(WiringTest, BadOptionsAreNamedAndHelpIsTheUsageOnStdout) {
+  for (const char *value : {"ten", "39", "600001", ""}) {
+    child_process tool({WIRING_TEST, "--step-ms", value}, {}, "", child_streams::apart);
+    EXPECT_EQ(tool.wait(5s), 2) << value;
+    EXPECT_EQ(tool.output(), "") << value;
+    const std::string told = tool.errors();
+    EXPECT_EQ(told.rfind("wiring_test: --step-ms takes a whole number of milliseconds from 40 to 600000, not '" +
+                             std::string(value) + "'\nusage: wiring_test",
+                         0),
+              0u)
+        << told;
+  }
+  child_process unknown({WIRING_TEST, "--steps", "40"});
+  EXPECT_EQ(unknown.wait(5s), 2);
+  EXPECT_EQ(unknown.output().rfind("wiring_test: unknown option '--steps'\nusage: wiring_test", 0), 0u)
+      << unknown.output();
+
+  child_process help({WIRING_TEST, "--help"}, {}, "", child_streams::apart);
+  EXPECT_EQ(help.wait(5s), 0);
+  EXPECT_EQ(help.output().rfind("usage: wiring_test", 0), 0u) << help.output();
+  EXPECT_NE(help.output().find("--step-ms MS"), std::string::npos) << help.output();
+  EXPECT_EQ(help.errors(), "");
 }
 
 } // namespace

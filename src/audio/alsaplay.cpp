@@ -15,8 +15,10 @@
 #include <new>
 #include <pthread.h>
 
-// Fields two threads share are atomics with sequentially consistent order,
-// which gives every store and load the full barriers the design asks for.
+// Fields two threads share are atomics with sequentially consistent order.
+// The tap hand-over depends on it: each thread stores one field and then
+// loads the other, and only a single total order of those stores and loads
+// guarantees that one of them sees the other's store.
 struct alsaplay_s {
   OggVorbis_File *vf;      // the caller's; used only by the audio thread while it runs
   snd_pcm_t *handle;       // written in setup, closed in stop

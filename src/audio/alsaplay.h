@@ -39,6 +39,9 @@ inline constexpr int ALSAPLAY_BLOCK_BYTES = 8192;
 
 alsaplay_t alsaplay_init(OggVorbis_File *vf);
 void alsaplay_setup(alsaplay_t alsa, OggVorbis_File *vf);
+// Opens the file `filename` in the bound decoder state (ov_load_file) and, when
+// that worked (0), sets the player up with it as alsaplay_setup does; returns
+// the load result. The show plays the linked-in soundtrack and never calls it.
 int alsaplay_file(alsaplay_t alsa, const char *filename);
 void alsaplay_start(alsaplay_t alsa);
 // A second call does nothing; a player that never started joins nothing.
@@ -54,4 +57,5 @@ alsaplay_time_t alsaplay_total_time(alsaplay_t alsa);
 // previous tap is running any more, so whatever it used may be freed at once.
 void alsaplay_set_tap(alsaplay_t alsa, alsaplay_tap_t tap);
 
+// The decoder state the player is bound to (the caller's).
 OggVorbis_File *alsaplay_vf(alsaplay_t alsa);

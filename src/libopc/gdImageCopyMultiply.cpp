@@ -29,7 +29,10 @@ void gdImageCopyMultiply(gdImagePtr dst, gdImagePtr src, int dstX, int dstY, int
       if (dst != src) {
         const rgb a = channels_of(src, s);
         const rgb b = channels_of(dst, gdImageGetPixel(dst, dstX + x, dstY + y));
-        // The floor of the product over 256, not 255: 255 x 255 gives 254, as the show expects.
+        // The floor of the product over 256 (a shift), not over 255: white on
+        // white gives 254, so a full-white mask leaves a colour one step darker.
+        // The show's frames are made this way; dividing by 255 would change
+        // every tinted pixel.
         colour = gdImageColorResolve(dst, (a.r * b.r) >> 8, (a.g * b.g) >> 8, (a.b * b.b) >> 8);
       }
       gdImageSetPixel(dst, dstX + x, dstY + y, colour);

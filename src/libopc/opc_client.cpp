@@ -140,7 +140,21 @@ static u8 opc_connect(opc_sink sink, u32 timeout_ms) {
     std::fprintf(stderr, "OPC: Failed to connect to %s: %s\n", info.address_string, std::strerror(errno));
     return 0;
   }
-  fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
+  // select can only wait for descriptors below FD_SETSIZE: FD_SET on a higher
+  // one would write past the set.
+  if (sock >= FD_SETSIZE) {
+    std::fprintf(stderr, "OPC: Failed to connect to %s: socket descriptor %d is beyond what select can wait for\n",
+                 info.address_string, sock);
+    close(sock);
+    return 0;
+  }
+  // A blocking connect would hold the show for as long as the system tries.
+  const int flags = fcntl(sock, F_GETFL);
+  if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0) {
+    std::fprintf(stderr, "OPC: Failed to connect to %s: %s\n", info.address_string, std::strerror(errno));
+    close(sock);
+    return 0;
+  }
 
   if (connect(sock, reinterpret_cast<const sockaddr *>(&info.address), sizeof info.address) < 0 &&
       errno != EINPROGRESS) {
@@ -161,7 +175,8 @@ static u8 opc_connect(opc_sink sink, u32 timeout_ms) {
 
   int opt_errno = 0;
   socklen_t opt_len = sizeof opt_errno;
-  getsockopt(sock, SOL_SOCKET, SO_ERROR, &opt_errno, &opt_len);
+  if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &opt_errno, &opt_len) < 0)
+    opt_errno = errno;
   if (opt_errno != 0) {
     std::fprintf(stderr, "OPC: Failed to connect to %s: %s\n", info.address_string, std::strerror(opt_errno));
     close(sock);

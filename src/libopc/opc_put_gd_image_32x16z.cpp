@@ -2,6 +2,7 @@
 
 #include "matrix_wiring.h"
 
+#include <cstdio>
 #include <memory>
 
 static_assert(tlm_32x16z[0] == 0 && tlm_32x16z[7] == 7 && tlm_32x16z[8] == 64);
@@ -13,12 +14,17 @@ namespace {
 // Rewritten completely by every frame; the wiring is a permutation.
 pixel pixels[MATRIX_LEDS];
 
-
 } // namespace
 
 u8 opc_put_gd_image_32x16z(opc_sink s, gdImagePtr im) {
   if (gdImageSX(im) != MATRIX_WIDTH || gdImageSY(im) != MATRIX_HEIGHT) {
     gd_image_ptr scaled(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+    // Only a failed allocation gets here; the frame is dropped like one the
+    // server did not take, and the next frame tries again.
+    if (!scaled) {
+      std::fprintf(stderr, "OPC: Cannot create the 32x16 scaling image\n");
+      return 0;
+    }
     gdImageCopyResampled(scaled.get(), im, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, gdImageSX(im), gdImageSY(im));
     return opc_put_gd_image_32x16z(s, scaled.get());
   }

@@ -15,7 +15,8 @@ using gd_image_ptr = std::unique_ptr<gdImage, gd_image_deleter>;
 
 // Sends `im` (any size, true-colour or palette; only read) on channel 0 in LED
 // order. Other sizes than 32x16 are first averaged down (or up) to 32x16.
-// Alpha is ignored. Returns the result of opc_put_pixels.
+// Alpha is ignored. Returns the result of opc_put_pixels, or 0 with a message
+// when no memory could be had for the scaled copy.
 u8 opc_put_gd_image_32x16z(opc_sink s, gdImagePtr im);
 
 // The toolkit's additions to libgd, in libgd's own naming style.

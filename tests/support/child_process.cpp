@@ -33,6 +33,23 @@ std::vector<std::string> environment_with(const std::vector<std::string> &change
   return out;
 }
 
+// An empty file of its own for what a program writes; "" when none could be made.
+std::string temporary_file() {
+  char path[] = "/tmp/child_output_XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0)
+    return "";
+  close(fd);
+  return path;
+}
+
+std::string text_of(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 std::vector<char *> pointers(std::vector<std::string> &strings) {
   std::vector<char *> out;
   for (auto &s : strings)
@@ -57,21 +74,23 @@ std::vector<std::string> emulated(std::vector<std::string> argv) {
 }
 
 child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                             std::string output_path)
+                             std::string output_path, child_streams streams)
     : output_path_(std::move(output_path)) {
   if (output_path_.empty()) {
-    char path[] = "/tmp/child_output_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0)
+    output_path_ = temporary_file();
+    if (output_path_.empty())
       return;
-    close(fd);
-    output_path_ = path;
     temporary_ = true;
   }
+  if (streams == child_streams::apart && (errors_path_ = temporary_file()).empty())
+    return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (errors_path_.empty())
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, errors_path_.c_str(), O_WRONLY | O_TRUNC, 0644);
   std::vector<std::string> args = emulated(argv), vars = environment_with(env);
   if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(vars).data()) != 0)
     pid_ = -1;
@@ -85,6 +104,8 @@ child_process::~child_process() {
   }
   if (temporary_)
     unlink(output_path_.c_str());
+  if (!errors_path_.empty())
+    unlink(errors_path_.c_str());
 }
 
 int child_process::wait(std::chrono::milliseconds limit) {
@@ -122,12 +143,9 @@ void child_process::signal(int sig) const {
     kill(pid_, sig);
 }
 
-std::string child_process::output() const {
-  std::ifstream in(output_path_);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string child_process::output() const { return text_of(output_path_); }
+
+std::string child_process::errors() const { return errors_path_.empty() ? "" : text_of(errors_path_); }
 
 bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -113,12 +113,14 @@ constexpr std::array<std::int16_t, logo_draw_entries> build_script() {
 
 constexpr std::array<std::int16_t, logo_draw_entries> kScript = build_script();
 
+// The entries the rhythm above leaves empty: a one-frame pause between two
+// groups, or one of the three rests of 12 frames.
 constexpr bool is_pause_entry(int i) {
   return i == 29 || i == 78 || i == 108 || i == 128 || i == 151 || (i >= 34 && i <= 45) ||
          (i >= 48 && i <= 59) || (i >= 162 && i <= 173);
 }
 
-constexpr bool pauses_where_the_spec_puts_them() {
+constexpr bool pauses_where_the_scene_rests() {
   for (int i = 0; i < logo_draw_entries; ++i)
     if ((kScript[std::size_t(i)] == -1) != is_pause_entry(i))
       return false;
@@ -166,7 +168,7 @@ constexpr bool strokes_are_connected() {
 
 static_assert(points_in_bounds(), "every point lies on the 32x16 matrix");
 static_assert(pixel_count() == logo_draw_pixels, "134 pixel entries");
-static_assert(pauses_where_the_spec_puts_them(), "pauses at 29, 78, 108, 128, 151, 34-45, 48-59, 162-173");
+static_assert(pauses_where_the_scene_rests(), "pauses at 29, 78, 108, 128, 151, 34-45, 48-59, 162-173");
 static_assert(kScript[logo_draw_entries - 1] >= 0, "the last entry is a pixel");
 static_assert(no_pixel_twice(), "no pixel is drawn twice");
 static_assert(strokes_are_connected(), "each stroke is a chain of touching pixels");

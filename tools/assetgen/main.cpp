@@ -1,4 +1,4 @@
-// assetgen OUTPUT_DIR [PREVIEW_PNG]
+// assetgen OUTPUT_DIR [PREVIEW_PNG] | assetgen --help
 //
 // Draws every picture of the show (pictures.h) and writes it into OUTPUT_DIR
 // in the exact format the show expects, together with the
@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -226,8 +227,23 @@ bool write_preview(const char *path, const std::vector<image_ptr> &images, const
 } // namespace
 
 int main(int argc, char **argv) {
+  const char *const usage = "usage: assetgen OUTPUT_DIR [PREVIEW_PNG]\n"
+                            "  draws every picture of the show and the logo script into OUTPUT_DIR,\n"
+                            "  and with PREVIEW_PNG a preview sheet of them all\n";
+  // A folder whose name starts with '-' can still be given as ./-name.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    if (argv[i][0] == '-') {
+      std::fprintf(stderr, "assetgen: unknown option '%s'\n", argv[i]);
+      std::fputs(usage, stderr);
+      return 1;
+    }
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: assetgen OUTPUT_DIR [PREVIEW_PNG]\n");
+    std::fputs(usage, stderr);
     return 1;
   }
   const std::string dir = argv[1];

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -101,16 +102,39 @@ bool read_client(ledsim_server_t s) {
   return true;
 }
 
+// Splits "host:port" at the first colon. The port must be digits only, at most
+// 65535; none or 0 means any free port. Only the host goes on to the client's
+// resolver, so that a bad port is told here in the simulator's own words.
+bool split_listen_address(const char *hostport, std::string *host, u16 *port) {
+  const char *colon = std::strchr(hostport, ':');
+  *host = colon ? std::string(hostport, size_t(colon - hostport)) : hostport;
+  unsigned value = 0;
+  for (const char *digit = colon ? colon + 1 : ""; *digit; ++digit) {
+    if (*digit < '0' || *digit > '9')
+      return false;
+    value = value * 10 + unsigned(*digit - '0');
+    if (value > 65535)
+      return false;
+  }
+  *port = u16(value);
+  return true;
+}
+
 } // namespace
 
 ledsim_server_t ledsim_server_init(const char *hostport, const ledsim_faults &faults) {
+  std::string host;
+  u16 port = 0;
+  if (!split_listen_address(hostport, &host, &port)) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: the port must be a whole number from 0 to 65535, not '%s'\n",
+                 hostport, std::strchr(hostport, ':') + 1);
+    return nullptr;
+  }
   sockaddr_in address{};
-  if (!opc_resolve(hostport, &address, 0)) {
+  if (!opc_resolve(host.c_str(), &address, port)) {
     std::fprintf(stderr, "ledsim: cannot listen on %s: no IPv4 address\n", hostport);
     return nullptr;
   }
-  // opc_resolve takes a missing port or port 0 as the default; 0 here means
-  // "any free port" unless the text names one.
   auto *s = new ledsim_server_s;
   s->faults = faults;
   s->listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -1,5 +1,4 @@
-// Writes an Ogg Vorbis stream of known tones, for the audio tests and as the
-// stand-in soundtrack until the composed one is in place:
+// Writes an Ogg Vorbis stream of known tones, for the audio tests:
 //
 //   tonegen OUT.ogg CHANNELS RATE FRAMES
 //
