@@ -68,16 +68,12 @@ std::vector<led_frame> frames_of(const loopback_opc_server &server) {
   return frames;
 }
 
-// The same once the server has gone quiet: a program that has ended may
-// still have frames on their way through the socket.
-std::vector<led_frame> settled_frames(const loopback_opc_server &server) {
-  std::size_t count = server.message_count();
-  for (int quiet = 0; quiet < 5;) {
-    std::this_thread::sleep_for(20ms);
-    const std::size_t now = server.message_count();
-    quiet = now == count ? quiet + 1 : 0;
-    count = now;
-  }
+// The same once the server has read every connection to its end: a program
+// that has ended may still have frames on their way through the socket, and
+// the kernel may hold a closed connection's last data back for seconds after
+// a stalled server reads again.
+std::vector<led_frame> settled_frames(loopback_opc_server &server) {
+  EXPECT_TRUE(server.wait_until_drained(SHOW_LIMIT)) << "the server still had data coming";
   return frames_of(server);
 }
 
@@ -522,13 +518,26 @@ TEST(ShowWithBrokenAssets, HoleInTheSoundtrackEndsTheShowWithTheDecoderError) {
       << "no sound device: start the headless sound server first\n" << run.output;
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(count_lines(run.output, "ov_read: "), 1u) << run.output;
-  EXPECT_EQ(client_lines(run.output).size(), 1u) << "nothing but the decoder's report\n" << run.output;
-  // The title faded in, the music started, and the hole, 1.2 s into the
-  // stream, came long before the title's five seconds of music were up.
-  constexpr std::size_t fade_in = 25, title = fade_in + 5 * 25;
-  EXPECT_GE(got.size(), fade_in);
-  EXPECT_LT(got.size(), title);
-  EXPECT_LT(run.took, 20s) << "did not hang";
+  // On a busy machine the sound device may run dry before the hole; the
+  // player mends that, and the sound library says so in a line of its own.
+  std::vector<std::string> reports = client_lines(run.output);
+  std::erase_if(reports, [](const std::string &line) {
+    return line.starts_with("ALSA lib ") && line.ends_with("underrun occurred");
+  });
+  EXPECT_EQ(reports.size(), 1u) << "nothing but the decoder's report\n" << run.output;
+  // The title faded in and the music started; the hole, 1.2 s into the
+  // stream, ended the show before the music reached the title's end, so
+  // every later frame holds the title's picture, however slowly a busy
+  // machine let the sound play.
+  const auto &ref = reference();
+  std::size_t fade_in = 0;
+  while (fade_in + 1 < ref.frames.size() && ref.frames[fade_in] != ref.frames[fade_in + 1])
+    ++fade_in;
+  ASSERT_GT(got.size(), fade_in);
+  EXPECT_TRUE(is_prefix({got.begin(), got.begin() + std::ptrdiff_t(fade_in)}, ref.frames));
+  EXPECT_TRUE(std::all_of(got.begin() + std::ptrdiff_t(fade_in), got.end(),
+                          [&](const led_frame &f) { return f == ref.frames[fade_in]; }))
+      << "a frame after the title's picture was sent";
   std::printf("hole: exit %d after %lld ms and %zu frames\n", run.status, ms_of(run.took), got.size());
 }
 

@@ -44,8 +44,7 @@ int run_show(const loopback_opc_server &server) {
 TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
   loopback_opc_server server;
   ASSERT_EQ(run_show(server), 0);
-  server.wait_for_messages(1, 1s);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(server.wait_until_drained(1min)) << "frames were still coming after the show had ended";
   const auto messages = server.messages();
   ASSERT_GT(messages.size(), 10000u);
   EXPECT_EQ(server.connections(), 1u) << "one connection for the whole show";

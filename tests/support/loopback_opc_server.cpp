@@ -88,11 +88,17 @@ void loopback_opc_server::serve() {
 
   while (running_) {
     if (!reading_) {
+      idle_polls_ = 0;
       usleep(5000);
       continue;
     }
     pollfd pfd{client >= 0 ? client : listen_fd_, POLLIN, 0};
-    if (poll(&pfd, 1, 10) <= 0)
+    const int ready = poll(&pfd, 1, 10);
+    if (ready == 0 && client < 0)
+      ++idle_polls_;
+    else
+      idle_polls_ = 0;
+    if (ready <= 0)
       continue;
 
     if (client < 0) {
@@ -139,6 +145,23 @@ void loopback_opc_server::serve() {
 bool loopback_opc_server::wait_for_messages(std::size_t count, std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, limit, [&] { return messages_.size() >= count; });
+}
+
+bool loopback_opc_server::wait_until_drained(std::chrono::milliseconds limit) {
+  // Three empty polls of the listening socket in a row, with no client open:
+  // at most one of them began before this call, and a connection queued
+  // before it would have made the others ready.
+  constexpr int EMPTY_POLLS = 3;
+  const auto until = std::chrono::steady_clock::now() + limit;
+  if (!reading_)
+    return false;
+  idle_polls_ = 0;
+  while (idle_polls_ < EMPTY_POLLS) {
+    if (!reading_ || std::chrono::steady_clock::now() >= until)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 bool loopback_opc_server::wait_for_connections(std::size_t count, std::chrono::milliseconds limit) {

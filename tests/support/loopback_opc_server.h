@@ -49,6 +49,11 @@ public:
   std::size_t message_count() const { return message_count_; }
 
   bool wait_for_messages(std::size_t count, std::chrono::milliseconds limit);
+  // Waits until every connection made so far has been read to its end and
+  // none waits to be accepted: after a client program has ended, all it sent
+  // has then been recorded, however late the kernel delivered it. False after
+  // `limit`, or at once while reading is off.
+  bool wait_until_drained(std::chrono::milliseconds limit);
   bool wait_for_connections(std::size_t count, std::chrono::milliseconds limit);
 
   std::vector<received_message> messages() const;
@@ -66,6 +71,7 @@ private:
   std::atomic<std::size_t> close_after_{0};
   std::atomic<bool> keeping_{true};
   std::atomic<std::size_t> message_count_{0};
+  std::atomic<int> idle_polls_{0}; // listening polls in a row that found no client and none pending
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<received_message> messages_;
