@@ -173,6 +173,55 @@ TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
   EXPECT_TRUE(slow_tap_finished);
 }
 
+// Whether thread `tid` of this process is asleep (state S in its stat line).
+bool thread_sleeps(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t name_end = stat.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < stat.size() && stat[name_end + 2] == 'S';
+}
+
+// The tap of one block holds that block until the stop request has been made
+// and the stopping thread waits for the audio thread; it then counts the tap
+// calls that begin after it.
+constexpr int HELD_BLOCK = 5;
+std::atomic<int> stop_tap_calls{0};
+std::atomic<bool> stop_requested{false}; // the held block's tap returns only after it
+std::atomic<pid_t> stopping_thread{0};
+std::atomic<int> calls_after_stop{0};
+std::atomic<bool> stop_not_seen{false};
+void stop_watching_tap(const unsigned char *, int) {
+  const int call = ++stop_tap_calls;
+  if (call > HELD_BLOCK)
+    ++calls_after_stop;
+  if (call != HELD_BLOCK)
+    return;
+  // The stopping thread sleeps only in the join, after it has set the stop flag.
+  const auto until = clock_type::now() + 10s;
+  while (!(stop_requested && thread_sleeps(stopping_thread)))
+    if (clock_type::now() > until) {
+      stop_not_seen = true;
+      return;
+    } else
+      std::this_thread::sleep_for(1ms);
+}
+
+TEST(PlayerStop, AStopDuringABlockLetsThatBlockAndOneMoreRunToCompletion) {
+  player p("stereo_3s");
+  alsaplay_set_tap(p.alsa, stop_watching_tap);
+  alsaplay_start(p.alsa);
+  const auto until = clock_type::now() + 5s;
+  while (stop_tap_calls < HELD_BLOCK && clock_type::now() < until)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(stop_tap_calls, HELD_BLOCK) << "the audio thread is inside the held block's tap";
+  stopping_thread = pid_t(gettid());
+  stop_requested = true;
+  alsaplay_stop(p.alsa);
+  EXPECT_FALSE(stop_not_seen) << "the stop request was not seen waiting for the audio thread";
+  EXPECT_EQ(calls_after_stop, 1) << "the held block finished and exactly one more block was played and tapped";
+  EXPECT_EQ(stop_tap_calls, HELD_BLOCK + 1);
+}
+
 TEST(PlayerDeviceLoss, KilledSoundServerGivesOneMessageAndThePositionStillReachesTheEnd) {
   const std::string dir = testing::TempDir() + "sound-kill-" + std::to_string(getpid());
   private_sound_server server(HEADLESS_SOUND, dir);

@@ -60,9 +60,11 @@ void *audio_thread(void *arg) {
   const alsaplay_t alsa = static_cast<alsaplay_t>(arg);
   const snd_pcm_uframes_t frames = snd_pcm_uframes_t(ALSAPLAY_BLOCK_BYTES / alsa->sample_size);
 
-  // `done` is read once at the start of a block: that block is still decoded,
-  // written and tapped before the thread ends.
-  while (!alsa->done) {
+  // `done` is read once at the start of a block and decides whether another
+  // block follows this one: a stop that arrives during a block lets that block
+  // and one more be decoded, written and tapped before the thread ends.
+  for (bool last = false; !last;) {
+    last = alsa->done != 0;
     int bytes_left = ALSAPLAY_BLOCK_BYTES;
     unsigned char *readpos = alsa->buffer;
     while (bytes_left > 0) {
