@@ -46,7 +46,9 @@ struct player {
   ~player() { alsaplay_done(alsa); }
 
   // Waits until the position in milliseconds reaches `ms`; false on time-out.
-  bool wait_for_time(alsaplay_time_t ms, std::chrono::milliseconds limit) const {
+  // The sound server sometimes takes two seconds to start consuming a new
+  // stream, longer on a busy machine: the limit only says "it did not hang".
+  bool wait_for_time(alsaplay_time_t ms, std::chrono::milliseconds limit = 15s) const {
     const auto until = clock_type::now() + limit;
     while (alsaplay_pos_time(alsa) < ms)
       if (clock_type::now() > until)
@@ -71,7 +73,7 @@ TEST(Player, PositionsAdvanceInBlocksOf2048FramesAtTheRealRate) {
   player p("stereo_3s");
   alsaplay_start(p.alsa);
   // The sound server takes a moment to start consuming; measure after that.
-  ASSERT_TRUE(p.wait_for_time(300, 3s));
+  ASSERT_TRUE(p.wait_for_time(300));
   const auto first_seen = clock_type::now();
   const alsaplay_time_t first = alsaplay_pos_sample(p.alsa);
   alsaplay_time_t last = first;
@@ -93,7 +95,7 @@ TEST(Player, PositionsAdvanceInBlocksOf2048FramesAtTheRealRate) {
 TEST(Player, AfterTheEndThePositionStaysAtTheTotalWhileSilencePlays) {
   player p("stereo_1s");
   alsaplay_start(p.alsa);
-  ASSERT_TRUE(p.wait_for_time(alsaplay_total_time(p.alsa), 5s));
+  ASSERT_TRUE(p.wait_for_time(alsaplay_total_time(p.alsa)));
   EXPECT_EQ(alsaplay_pos_time(p.alsa), 1000);
   EXPECT_EQ(alsaplay_pos_sample(p.alsa), 44100);
   std::this_thread::sleep_for(400ms);
@@ -104,7 +106,7 @@ TEST(Player, AfterTheEndThePositionStaysAtTheTotalWhileSilencePlays) {
 TEST(Player, SecondStopDoesNothingAndTheDecoderIsCleared) {
   player p("stereo_1s");
   alsaplay_start(p.alsa);
-  ASSERT_TRUE(p.wait_for_time(100, 3s));
+  ASSERT_TRUE(p.wait_for_time(100));
   alsaplay_stop(p.alsa);
   EXPECT_EQ(p.vf.datasource, nullptr) << "ov_clear released the stream";
   const alsaplay_time_t at_stop = alsaplay_pos_time(p.alsa);
@@ -122,9 +124,9 @@ TEST(Player, StopOfAPlayerThatNeverStartedJoinsNothing) {
 TEST(Player, MonoStreamWrites4096FramesPerBlock) {
   player p("mono_2s");
   alsaplay_start(p.alsa);
-  ASSERT_TRUE(p.wait_for_time(1, 2s));
+  ASSERT_TRUE(p.wait_for_time(1));
   EXPECT_EQ(alsaplay_pos_sample(p.alsa) % 4096, 0);
-  ASSERT_TRUE(p.wait_for_time(500, 3s));
+  ASSERT_TRUE(p.wait_for_time(500));
   EXPECT_EQ(alsaplay_pos_sample(p.alsa) % 4096, 0);
   EXPECT_GE(alsaplay_pos_sample(p.alsa), 4096);
 }
@@ -140,7 +142,7 @@ TEST(PlayerTap, SeesEveryBlockWhileInstalledAndNothingAfter) {
   player p("stereo_3s");
   alsaplay_set_tap(p.alsa, counting_tap);
   alsaplay_start(p.alsa);
-  ASSERT_TRUE(p.wait_for_time(1000, 4s));
+  ASSERT_TRUE(p.wait_for_time(1000));
   const alsaplay_time_t frames = alsaplay_pos_sample(p.alsa);
   alsaplay_set_tap(p.alsa, nullptr);
   const int seen = tap_calls;
@@ -164,7 +166,7 @@ TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
   player p("stereo_3s");
   alsaplay_set_tap(p.alsa, slow_tap);
   alsaplay_start(p.alsa);
-  const auto until = clock_type::now() + 3s;
+  const auto until = clock_type::now() + 15s;
   while (!slow_tap_inside && clock_type::now() < until)
     std::this_thread::yield();
   ASSERT_TRUE(slow_tap_inside);
@@ -210,7 +212,7 @@ TEST(PlayerStop, AStopDuringABlockLetsThatBlockAndOneMoreRunToCompletion) {
   player p("stereo_3s");
   alsaplay_set_tap(p.alsa, stop_watching_tap);
   alsaplay_start(p.alsa);
-  const auto until = clock_type::now() + 5s;
+  const auto until = clock_type::now() + 15s;
   while (stop_tap_calls < HELD_BLOCK && clock_type::now() < until)
     std::this_thread::sleep_for(1ms);
   ASSERT_EQ(stop_tap_calls, HELD_BLOCK) << "the audio thread is inside the held block's tap";
@@ -237,7 +239,7 @@ TEST(PlayerDeviceLoss, KilledSoundServerGivesOneMessageAndThePositionStillReache
     // gtest reports on stdout too, so nothing is asserted while capturing.
     stdout_capture out;
     alsaplay_start(p.alsa);
-    const bool playing = p.wait_for_time(500, 3s);
+    const bool playing = p.wait_for_time(500);
     server.stop();
     const auto lost_from = clock_type::now();
     left_ms = alsaplay_total_time(p.alsa) - alsaplay_pos_time(p.alsa);
