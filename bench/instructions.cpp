@@ -20,6 +20,7 @@
 #include "logo.h"
 #include "present.h"
 #include "scene_harness.h"
+#include "show_timeline.h"
 #include "spectrum_analyzer.h"
 #include "thank_slide.h"
 #include "title_zoom.h"
@@ -73,18 +74,21 @@ int main() {
   const alsaplay_t alsa = h.alsa;
   image_zoom_t zoom = nullptr;
 
-  // The show's sequence with its arguments; the title starts playback, so
-  // every scene starts at the position where the show starts it.
+  // The show's sequence with its arguments, the end times from the show's
+  // timeline; the title starts playback, so every scene starts at the
+  // position where the show starts it.
   measure(h, "start-up: greetings zoom", [&] { zoom = vorn_zoom_init(); });
-  measure(h, "title", [&] { vorn_title(s, zoom, alsa, 5000); });
+  measure(h, "title", [&] { vorn_title(s, zoom, alsa, show_cue_ms("title")); });
   measure(h, "present", [&] { present_draw(s); });
   measure(h, "logo", [&] { logo_draw(s); });
-  measure(h, "panorama", [&] { image_linear(s, alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE)); });
-  measure(h, "ellipses", [&] { ellipses(s, alsa, 59000); });
-  measure(h, "into the blue", [&] { into_the_blue(s, alsa, 88500); });
-  measure(h, "twister", [&] { twister(s, alsa, 133000); });
+  measure(h, "panorama", [&] {
+    image_linear(s, alsa, show_cue_ms("panorama"), PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  });
+  measure(h, "ellipses", [&] { ellipses(s, alsa, show_cue_ms("ellipses")); });
+  measure(h, "into the blue", [&] { into_the_blue(s, alsa, show_cue_ms("into the blue")); });
+  measure(h, "twister", [&] { twister(s, alsa, show_cue_ms("twister")); });
   measure(h, "analyser", [&] {
-    image_sinus_analyzer(s, alsa, 154000, PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
+    image_sinus_analyzer(s, alsa, show_cue_ms("analyser"), PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
   });
   measure(h, "credits: lead", [&] {
     credits(s, PNG_CREDITS_GFX_LEAD, int(PNG_CREDITS_GFX_LEAD_SIZE), PNG_CREDITS_TXT_LEAD, int(PNG_CREDITS_TXT_LEAD_SIZE));
@@ -100,7 +104,7 @@ int main() {
   measure(h, "credits: code", [&] {
     credits(s, PNG_CREDITS_GFX_CODE, int(PNG_CREDITS_GFX_CODE_SIZE), PNG_CREDITS_TXT_CODE, int(PNG_CREDITS_TXT_CODE_SIZE));
   });
-  measure(h, "greetings", [&] { greetings(s, zoom, alsa, 409000); });
+  measure(h, "greetings", [&] { greetings(s, zoom, alsa, show_cue_ms("greetings")); });
 
   // The greetings' three kinds of move once more, each alone (the flight's
   // figure above averages them with its hold, fade and black frames).

@@ -10,6 +10,7 @@
 #include "into_the_blue.h"
 #include "present.h"
 #include "scene_harness.h"
+#include "show_timeline.h"
 #include "spectrum_analyzer.h"
 #include "thank_slide.h"
 #include "title_zoom.h"
@@ -46,20 +47,20 @@ template <typename Scene> void run_scene(benchmark::State &state, long frames, S
 }
 
 void BM_PresentScene(benchmark::State &state) {
-  run_scene(state, 60, [](scene_harness &h) { present_draw(h.sink); });
+  run_scene(state, PRESENT_FRAMES, [](scene_harness &h) { present_draw(h.sink); });
 }
 BENCHMARK(BM_PresentScene)->Unit(benchmark::kMillisecond);
 
 void BM_LogoScene(benchmark::State &state) {
-  run_scene(state, 249, [](scene_harness &h) { logo_draw(h.sink); });
+  run_scene(state, LOGO_FRAMES, [](scene_harness &h) { logo_draw(h.sink); });
 }
 BENCHMARK(BM_LogoScene)->Unit(benchmark::kMillisecond);
 
-// Fade-in and fade-out only (the cue has passed): 48 frames.
+// Fade-in and fade-out only (the cue has passed).
 void BM_PanoramaFades(benchmark::State &state) {
-  harness().play_until(30000);
-  run_scene(state, 48, [](scene_harness &h) {
-    image_linear(h.sink, h.alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  harness().play_until(show_cue_ms("panorama") + 1500);
+  run_scene(state, 24 + PANORAMA_FRAMES_AFTER_CUE, [](scene_harness &h) {
+    image_linear(h.sink, h.alsa, show_cue_ms("panorama"), PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
   });
 }
 BENCHMARK(BM_PanoramaFades)->Unit(benchmark::kMillisecond);
@@ -114,7 +115,7 @@ void BM_AnalyserScene(benchmark::State &state) {
 BENCHMARK(BM_AnalyserScene)->Unit(benchmark::kMillisecond);
 
 void BM_CreditsScene(benchmark::State &state) {
-  run_scene(state, 250, [](scene_harness &h) {
+  run_scene(state, CREDITS_FRAMES, [](scene_harness &h) {
     credits(h.sink, PNG_CREDITS_GFX_GFX, int(PNG_CREDITS_GFX_GFX_SIZE), PNG_CREDITS_TXT_GFX,
             int(PNG_CREDITS_TXT_GFX_SIZE));
   });
@@ -122,7 +123,7 @@ void BM_CreditsScene(benchmark::State &state) {
 BENCHMARK(BM_CreditsScene)->Unit(benchmark::kMillisecond);
 
 void BM_ThankSlide(benchmark::State &state) {
-  run_scene(state, 64, [](scene_harness &h) { thank_slide(h.sink); });
+  run_scene(state, THANK_YOU_FRAMES, [](scene_harness &h) { thank_slide(h.sink); });
 }
 BENCHMARK(BM_ThankSlide)->Unit(benchmark::kMillisecond);
 

@@ -27,8 +27,8 @@
 #                without sending; frames that came too late) and the rest. The
 #                long gaps are counted by scene: the ones in front of a scene's
 #                first frame, then the ones inside each scene (scene starts
-#                found from the driver's timeline, see
-#                tools/ledsim/show_timeline.h).
+#                found from the show's timeline, src/show_timeline.h, see
+#                tools/ledsim/scene_marks.h).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/simulator.sh

@@ -3,6 +3,7 @@
 #include "hsv.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "show_timeline.h"
 #include "wait_until.h"
 
 #include <array>
@@ -15,6 +16,8 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586;
 constexpr int W = 32, H = 16;
 constexpr int FADE_FRAMES = 25, CAPTION_FRAMES = 200;
+constexpr int FADE_STEP_PERCENT = 100 / FADE_FRAMES;
+static_assert(FADE_FRAMES + CAPTION_FRAMES + FADE_FRAMES == CREDITS_FRAMES);
 
 // The pan's phase, kept across credits so each continues where the last left off.
 float sinpos = 4.71238899f;
@@ -162,7 +165,7 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
   gdImageAlphaBlending(p.memory.average.get(), 0);
   wait_until_ms(clock, 40);
 
-  for (int percent = 0; percent < 100; percent += 4)
+  for (int percent = 0; percent < 100; percent += FADE_STEP_PERCENT)
     fade_frame(s, &p, out, clock, percent);
   for (int i = 0; i < CAPTION_FRAMES; ++i) {
     pan_step(&p);
@@ -171,7 +174,7 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, out);
   }
-  for (int percent = 100; percent > 0; percent -= 4)
+  for (int percent = 100; percent > 0; percent -= FADE_STEP_PERCENT)
     fade_frame(s, &p, out, clock, percent);
   release();
 }

@@ -1,7 +1,8 @@
 // One credit: a tall portrait panning up and down behind a 32x16 caption
-// whose letters glow in flowing rainbow colours. 250 frames at 40 ms: a fade
-// in, the caption emerging and receding, a fade out. The pan's phase carries
-// on from one credit to the next.
+// whose letters glow in flowing rainbow colours, one frame per 40 ms: a fade
+// in, the caption emerging and receding, a fade out (its frame count is in
+// the show timeline, show_timeline.h). The pan's phase carries on from one
+// credit to the next.
 #pragma once
 
 #include "opc.h"

@@ -3,6 +3,7 @@
 #include "fades.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "show_timeline.h"
 #include "wait_until.h"
 
 namespace {
@@ -65,6 +66,6 @@ void image_linear(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *
     opc_put_gd_image_32x16z(s, frame);
   }
 
-  fade_out(s, frame, 25, 40);
+  fade_out(s, frame, PANORAMA_FRAMES_AFTER_CUE + 1, 40); // N steps send N - 1 frames
   release();
 }

@@ -3,6 +3,7 @@
 #include "assets.h"
 #include "hsv.h"
 #include "opcgd.h"
+#include "show_timeline.h"
 #include "wait_until.h"
 
 #include <cmath>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double PI = 3.141592653589793;
 constexpr int DRAWING_FRAMES = 199, HOLD_FRAMES = 25, COLLAPSE_FRAMES = 25;
+static_assert(DRAWING_FRAMES + HOLD_FRAMES + COLLAPSE_FRAMES == LOGO_FRAMES);
 constexpr int GLOW_STEPS = 23; // a pixel is redrawn on this many frames, brighter each time
 
 // Entry n of the drawing script: a pixel 32 * y + x, or -1 for a pause. The

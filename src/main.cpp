@@ -13,6 +13,7 @@
 #include "logo.h"
 #include "opc.h"
 #include "present.h"
+#include "show_timeline.h"
 #include "spectrum_analyzer.h"
 #include "thank_slide.h"
 #include "title_zoom.h"
@@ -42,22 +43,24 @@ int main() {
   ov_load_data(OGG_SOUNDTRACK, OGG_SOUNDTRACK_SIZE, &vf);
   alsaplay_setup(alsa, &vf); // the device is open and silent until the title starts playback
 
-  // The show. End times are positions in the soundtrack, in milliseconds.
-  vorn_title(s, zoom, alsa, 5000); // starts playback
+  // The show, scene by scene as its timeline lists them. A scene that ends on
+  // the music takes its end time (a soundtrack position, in milliseconds)
+  // from there; the others play a fixed number of frames.
+  vorn_title(s, zoom, alsa, show_cue_ms("title")); // starts playback
   present_draw(s);
   logo_draw(s);
-  image_linear(s, alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
-  ellipses(s, alsa, 59000);
-  into_the_blue(s, alsa, 88500);
-  twister(s, alsa, 133000);
-  image_sinus_analyzer(s, alsa, 154000, PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
+  image_linear(s, alsa, show_cue_ms("panorama"), PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  ellipses(s, alsa, show_cue_ms("ellipses"));
+  into_the_blue(s, alsa, show_cue_ms("into the blue"));
+  twister(s, alsa, show_cue_ms("twister"));
+  image_sinus_analyzer(s, alsa, show_cue_ms("analyser"), PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
   credits(s, PNG_CREDITS_GFX_LEAD, int(PNG_CREDITS_GFX_LEAD_SIZE), PNG_CREDITS_TXT_LEAD, int(PNG_CREDITS_TXT_LEAD_SIZE));
   thank_slide(s);
   credits(s, PNG_CREDITS_GFX_GFX, int(PNG_CREDITS_GFX_GFX_SIZE), PNG_CREDITS_TXT_GFX, int(PNG_CREDITS_TXT_GFX_SIZE));
   credits(s, PNG_CREDITS_GFX_MUSIC, int(PNG_CREDITS_GFX_MUSIC_SIZE), PNG_CREDITS_TXT_MUSIC,
           int(PNG_CREDITS_TXT_MUSIC_SIZE));
   credits(s, PNG_CREDITS_GFX_CODE, int(PNG_CREDITS_GFX_CODE_SIZE), PNG_CREDITS_TXT_CODE, int(PNG_CREDITS_TXT_CODE_SIZE));
-  greetings(s, zoom, alsa, 409000); // runs until the soundtrack's end
+  greetings(s, zoom, alsa, show_cue_ms("greetings")); // holds the canvas until its cue, then to the soundtrack's end
 
   // Shut-down: the zoom, then the player (join its thread, close the
   // device, clear the decoder) before releasing it.

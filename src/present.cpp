@@ -2,6 +2,7 @@
 
 #include "gdfont4x8.h"
 #include "opcgd.h"
+#include "show_timeline.h"
 #include "title_zoom.h"
 #include "wait_until.h"
 
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr double PI = 3.141592653589793;
-constexpr int FRAMES = 60;
 constexpr int WHEAT = 0xF5DEB3;
 
 } // namespace
@@ -25,9 +25,10 @@ void present_draw(opc_sink s) {
 
   const wait_until_t clock = wait_until_init();
   wait_until_ms(clock, 40);
-  for (int i = 0; i < FRAMES; ++i) {
-    const int k = i <= 29 ? i : FRAMES - i;
-    const float w = std::cos(float(k * PI / 60));
+  // The word dips to the bottom row and back up over the scene's frames.
+  for (int i = 0; i < PRESENT_FRAMES; ++i) {
+    const int k = i < PRESENT_FRAMES / 2 ? i : PRESENT_FRAMES - i;
+    const float w = std::cos(float(k * PI / PRESENT_FRAMES));
     gdImageCopy(frame, title, 0, 0, 0, 0, 32, 16);
     gdImageCopy(frame, text, 32 - i, 8 - int(8 * w), 0, 0, 28, 8);
     wait_until_timeout(clock);

@@ -2,15 +2,21 @@
 
 #include "gdfont4x8.h"
 #include "opcgd.h"
+#include "show_timeline.h"
 #include "wait_until.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 constexpr int WHEAT = 0xF5DEB3;
-constexpr int TALL = 80;
-const char *const WORDS[] = {"WOULD", "LIKE", "TO", "THANK", "HIS", "MINIONS"};
+constexpr const char *WORDS[] = {"WOULD", "LIKE", "TO", "THANK", "HIS", "MINIONS"};
+// The words one per 8-pixel line between a wall's height of black above and
+// below: the crawl goes from black, the first word about to enter, to black,
+// the last one gone, one row per frame.
+constexpr int TALL = 16 + 8 * int(std::size(WORDS)) + 16;
+static_assert(TALL - 16 == THANK_YOU_FRAMES);
 
 } // namespace
 
@@ -27,7 +33,7 @@ void thank_slide(opc_sink s) {
   }
 
   wait_until_ms(clock, 40);
-  for (int k = 0; k < TALL - 16; ++k) {
+  for (int k = 0; k < THANK_YOU_FRAMES; ++k) {
     gdImageCopy(frame, text, 0, 0, 0, k, 32, 16);
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, frame);

@@ -1,4 +1,5 @@
-// A six-word crawl up through the wall: 64 frames at 40 ms.
+// A six-word crawl up through the wall, one row per 40 ms frame; its frame
+// count is in the show timeline (show_timeline.h).
 #pragma once
 
 #include "opc.h"

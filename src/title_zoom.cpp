@@ -3,6 +3,7 @@
 #include "assets.h"
 #include "fades.h"
 #include "opcgd.h"
+#include "show_timeline.h"
 #include "wait_until.h"
 
 namespace {
@@ -29,7 +30,9 @@ void vorn_title(opc_sink s, image_zoom_t zoom, alsaplay_t alsa, int end_ms) {
   const wait_until_t clock = wait_until_init();
   image_zoom_calc(zoom, WHOLE_CANVAS_X, WHOLE_CANVAS_Y, WHOLE_CANVAS_ZOOM);
   image_normalize(zim);
-  fade_in(s, zim, 25, 40); // still silent: the music starts on the picture
+  // Still silent: the music starts on the picture. A fade of N steps sends
+  // N - 1 frames.
+  fade_in(s, zim, PLAYBACK_STARTS_AFTER_FRAMES + 1, 40);
 
   alsaplay_start(alsa); // every cue of the show counts from here
   wait_until_ms(clock, 40);

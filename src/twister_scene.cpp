@@ -1,6 +1,7 @@
 #include "twister_scene.h"
 
 #include "opcgd.h"
+#include "show_timeline.h"
 #include "twister.h"
 #include "wait_until.h"
 
@@ -76,8 +77,10 @@ void twister(opc_sink s, alsaplay_t alsa, int end_ms) {
   }
 
   gdImageFilledRectangle(frame, 0, 0, 31, 15, 0);
-  wait_until_timeout(clock);
-  opc_put_gd_image_32x16z(s, frame);
+  for (int i = 0; i < TWISTER_FRAMES_AFTER_CUE; ++i) {
+    wait_until_timeout(clock);
+    opc_put_gd_image_32x16z(s, frame);
+  }
   wait_until_done(clock);
   twister_done(bar_renderer);
   gdImageDestroy(frame);

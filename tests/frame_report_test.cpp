@@ -5,7 +5,7 @@
 #include "frame_log.h"
 #include "frame_plot.h"
 #include "frame_stats.h"
-#include "show_timeline.h"
+#include "scene_marks.h"
 
 #include <gtest/gtest.h>
 
@@ -76,9 +76,10 @@ TEST(FrameDrift, SplitsTheLongGapsFromTheRegularOnes) {
 
 TEST(SceneMarks, CuesCountFromPlaybackStartAndSnapToTheSceneGap) {
   const std::vector<show_scene> scenes = {
-      {"a", scene_end::at_cue, 1000, 0}, {"b", scene_end::after_frames, 0, 10}, {"c", scene_end::at_cue, 3000, 5},
-      {"d", scene_end::at_cue, 5000, 0}, {"e", scene_end::at_cue, 7000, 0},      {"f", scene_end::at_cue, 9000, 0},
-      {"g", scene_end::at_show_end, 0, 0},
+      {"a", scene_end::at_cue, 1000, 0, 0}, {"b", scene_end::after_frames, 0, 10, 0},
+      {"c", scene_end::at_cue, 3000, 0, 5}, {"d", scene_end::at_cue, 5000, 0, 0},
+      {"e", scene_end::at_cue, 7000, 0, 0}, {"f", scene_end::at_cue, 9000, 0, 0},
+      {"g", scene_end::at_show_end, 0, 0, 0},
   };
   const std::int64_t lag = 150 * MS; // the audio position trails the wall clock
   stream s;
@@ -107,8 +108,8 @@ TEST(SceneMarks, CuesCountFromPlaybackStartAndSnapToTheSceneGap) {
   ASSERT_EQ(marks.size(), 7u);
   const std::size_t expected[] = {0, b, c, d, e, f, g};
   for (std::size_t i = 0; i < 7; ++i) {
-    EXPECT_EQ(marks[i].frame, expected[i]) << scenes[i].label;
-    EXPECT_STREQ(marks[i].label, scenes[i].label);
+    EXPECT_EQ(marks[i].frame, expected[i]) << scenes[i].name;
+    EXPECT_STREQ(marks[i].label, scenes[i].name);
   }
   EXPECT_STREQ(show_scene_of(marks, d - 1), "c");
   EXPECT_STREQ(show_scene_of(marks, g + 5), "g");
@@ -136,31 +137,42 @@ TEST(SceneMarks, CuesCountFromPlaybackStartAndSnapToTheSceneGap) {
   stream even;
   for (int i = 0; i < 200; ++i)
     even.frame(40);
-  const auto plain = show_scene_marks(even.t, {{"x", scene_end::at_cue, 1000, 0}, {"y", scene_end::at_show_end, 0, 0}});
+  const std::vector<show_scene> two = {{"x", scene_end::at_cue, 1000, 0, 0}, {"y", scene_end::at_show_end, 0, 0, 0}};
+  const auto plain = show_scene_marks(even.t, two);
   ASSERT_EQ(plain.size(), 2u);
-  EXPECT_EQ(plain[1].frame, PLAYBACK_STARTS_AFTER_FRAMES - 1 + 25);
+  EXPECT_EQ(plain[1].frame, std::size_t(PLAYBACK_STARTS_AFTER_FRAMES - 1 + 25));
 }
 
-// The timeline's cues are the driver's own end times, in the driver's order.
-TEST(SceneMarks, TimelineFollowsTheDriver) {
-  const std::string driver = read_file(MAIN_SOURCE);
-  // Every "alsa, " followed by digits and then ',' or ')'.
-  std::vector<int> driver_cues;
-  const std::string marker = "alsa, ";
-  for (size_t at = driver.find(marker); at != std::string::npos; at = driver.find(marker, at + 1)) {
-    const size_t digits = at + marker.size();
-    const size_t end = driver.find_first_not_of("0123456789", digits);
-    if (end != digits && end != std::string::npos && (driver[end] == ',' || driver[end] == ')'))
-      driver_cues.push_back(std::stoi(driver.substr(digits, end - digits)));
+// The show's own timeline sent as the show sends it: each scene on a frame
+// clock of its own, the frames after a cue on the scene's clock, the audio
+// position trailing the wall clock. Every scene is found where it starts,
+// under its name.
+TEST(SceneMarks, FindEachSceneOfTheShowWhereItStarts) {
+  const std::int64_t lag = 150 * MS;
+  stream s;
+  std::int64_t play0 = 0;
+  std::vector<std::size_t> starts;
+  for (const show_scene &scene : SHOW_SCENES) {
+    starts.push_back(s.t.size());
+    if (scene.end == scene_end::after_frames) {
+      s.frames(scene.frames);
+      continue;
+    }
+    if (starts.size() == 1) { // the title's fade-in, then the music starts
+      s.frames(PLAYBACK_STARTS_AFTER_FRAMES);
+      play0 = s.now;
+    }
+    s.frames_until(play0 + scene.cue_ms * MS + lag);
+    for (int i = 0; i < scene.frames_after_cue; ++i)
+      s.frame(40);
   }
-  std::vector<int> cues;
-  for (const show_scene &scene : show_scenes())
-    if (scene.end == scene_end::at_cue)
-      cues.push_back(scene.cue_ms);
-  ASSERT_EQ(driver_cues.size(), cues.size() + 1) << "every cue, then the greetings' until the end";
-  driver_cues.pop_back();
-  EXPECT_EQ(driver_cues, cues);
-  EXPECT_EQ(show_scenes().back().end, scene_end::at_show_end);
+
+  const std::vector<scene_mark> marks = show_scene_marks(s.t);
+  ASSERT_EQ(marks.size(), SHOW_SCENES.size());
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    EXPECT_EQ(marks[i].frame, starts[i]) << SHOW_SCENES[i].name;
+    EXPECT_STREQ(marks[i].label, SHOW_SCENES[i].name);
+  }
 }
 
 TEST(FramePlot, DrawsEachGapWhereItsTimeAndLengthPlaceIt) {

@@ -5,6 +5,7 @@
 #include "greetings.h"
 #include "greetings_route.h"
 #include "scene_harness.h"
+#include "show_timeline.h"
 #include "title_zoom.h"
 #include "virtual_player.h"
 #include "virtual_time.h"
@@ -80,7 +81,7 @@ size_t route_frames() {
 TEST_F(Greetings, WholeFlightHoldsFiveSecondsFadesAndEndsWithTheSoundtrack) {
   EXPECT_EQ(route_frames(), 5222u);
   h.play_until(196'800);
-  greetings(h.sink, zoom, h.alsa, 409000);
+  greetings(h.sink, zoom, h.alsa, show_cue_ms("greetings"));
   EXPECT_EQ(alsaplay_pos_time(h.alsa), alsaplay_total_time(h.alsa));
   const auto frames = h.frames(5222 + 125 + 99);
   ASSERT_GT(frames.size(), 5222u + 125 + 99);
@@ -110,7 +111,7 @@ TEST_F(Greetings, WholeFlightHoldsFiveSecondsFadesAndEndsWithTheSoundtrack) {
 
 TEST_F(Greetings, FlightEndingAfterTheHoldTimeSendsTheCanvasOnceThenFades) {
   h.play_until(220'000);
-  greetings(h.sink, zoom, h.alsa, 409000);
+  greetings(h.sink, zoom, h.alsa, show_cue_ms("greetings"));
   const auto frames = h.frames(5222 + 1 + 99);
   const auto whole = view(1024, 512, 64.0f);
   ASSERT_GE(frames.size(), 5222u + 1 + 99);

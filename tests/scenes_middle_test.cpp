@@ -9,6 +9,7 @@
 #include "image_zoom.h"
 #include "into_the_blue.h"
 #include "scene_harness.h"
+#include "show_timeline.h"
 #include "spectrum_analyzer.h"
 #include "thank_slide.h"
 #include "twister.h"
@@ -27,6 +28,10 @@ namespace {
 
 using image_ptr = gd_image_ptr;
 
+// Where the show starts each of these scenes: at the cue of the one before.
+constexpr int ELLIPSES_START = show_cue_ms("panorama"), INTO_THE_BLUE_START = show_cue_ms("ellipses"),
+              TWISTER_START = show_cue_ms("into the blue"), ANALYSER_START = show_cue_ms("twister");
+
 bool grey_only(const wall_pixels &f) {
   for (const auto &p : f)
     if (p[0] != p[1] || p[1] != p[2])
@@ -40,11 +45,11 @@ image_ptr decode(const unsigned char *png, std::size_t size) {
 
 TEST(EllipsesScene, FirstFrameIsTheCentredRingsAndTheTintStartsAtFrame200) {
   scene_harness h;
-  h.play_until(28500);
+  h.play_until(ELLIPSES_START);
   std::srand(7);
   const int first_random = std::rand();
   std::srand(7);
-  ellipses(h.sink, h.alsa, 28500 + 399 * 40); // ends before frame 400
+  ellipses(h.sink, h.alsa, ELLIPSES_START + 399 * 40); // ends before frame 400
   EXPECT_EQ(std::rand(), first_random) << "no rand() before frame 400";
 
   const auto frames = h.frames(390);
@@ -61,8 +66,8 @@ TEST(EllipsesScene, FirstFrameIsTheCentredRingsAndTheTintStartsAtFrame200) {
 
 TEST(EllipsesScene, CuePassedOnEntrySendsNothing) {
   scene_harness h;
-  h.play_until(60000);
-  ellipses(h.sink, h.alsa, 59000);
+  h.play_until(show_cue_ms("ellipses") + 1000);
+  ellipses(h.sink, h.alsa, show_cue_ms("ellipses"));
   EXPECT_TRUE(h.frames(0).empty());
 }
 
@@ -81,9 +86,9 @@ protected:
 };
 
 TEST_F(IntoTheBlue, DriftsFrom151x101ToItsEndAndSwingsFor660Frames) {
-  h.play_until(59000);
+  h.play_until(INTO_THE_BLUE_START);
   // With the cue already a second away when the swing ends, no hold frame.
-  into_the_blue(h.sink, h.alsa, 59000 + 1000 + 1000 + 660 * 40 - 100);
+  into_the_blue(h.sink, h.alsa, INTO_THE_BLUE_START + 1000 + 1000 + 660 * 40 - 100);
   const auto frames = h.frames(24 + 660 + 24);
   ASSERT_EQ(frames.size(), size_t(24 + 660 + 24));
   EXPECT_EQ(frames[24], view(151, 101, float(double(std::sin(0.1f)) + 1.0 + 1.1)));
@@ -96,20 +101,21 @@ TEST_F(IntoTheBlue, DriftsFrom151x101ToItsEndAndSwingsFor660Frames) {
 }
 
 TEST_F(IntoTheBlue, HoldsUntilASecondBeforeItsCue) {
-  h.play_until(59000);
-  into_the_blue(h.sink, h.alsa, 88500);
+  constexpr int cue = show_cue_ms("into the blue");
+  h.play_until(INTO_THE_BLUE_START);
+  into_the_blue(h.sink, h.alsa, cue);
   const auto frames = h.frames(24 + 660 + 24);
   EXPECT_GT(frames.size(), size_t(24 + 660 + 24));
-  EXPECT_GE(alsaplay_pos_time(h.alsa), 88500 - 1000);
-  EXPECT_LE(h.played_ms(), 88500 + 100);
+  EXPECT_GE(alsaplay_pos_time(h.alsa), cue - 1000);
+  EXPECT_LE(h.played_ms(), cue + 100);
   EXPECT_EQ(frames[24 + 660], frames[24 + 659]) << "the hold shows the last frame";
 }
 
 TEST(TwisterScene, FirstFrameIsTheUntwistedBarAndOneBlackFrameWhenLate) {
   {
     scene_harness h;
-    h.play_until(88500);
-    twister(h.sink, h.alsa, 88500 + 200);
+    h.play_until(TWISTER_START);
+    twister(h.sink, h.alsa, TWISTER_START + 200);
     const auto frames = h.frames(4);
     ASSERT_GE(frames.size(), 4u);
     image_ptr expected(gdImageCreateTrueColor(32, 16));
@@ -120,11 +126,11 @@ TEST(TwisterScene, FirstFrameIsTheUntwistedBarAndOneBlackFrameWhenLate) {
     EXPECT_TRUE(all_black(frames.back())) << "the scene ends on a black frame";
   }
   scene_harness h;
-  h.play_until(140000);
-  twister(h.sink, h.alsa, 133000);
-  const auto frames = h.frames(1);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_TRUE(all_black(frames[0]));
+  h.play_until(show_cue_ms("twister") + 7000);
+  twister(h.sink, h.alsa, show_cue_ms("twister"));
+  const auto frames = h.frames(TWISTER_FRAMES_AFTER_CUE);
+  ASSERT_EQ(frames.size(), std::size_t(TWISTER_FRAMES_AFTER_CUE));
+  EXPECT_TRUE(std::all_of(frames.begin(), frames.end(), all_black));
 }
 
 // The scene's schedule, followed here frame by frame on a renderer of the
@@ -132,8 +138,8 @@ TEST(TwisterScene, FirstFrameIsTheUntwistedBarAndOneBlackFrameWhenLate) {
 // frame 500 and lying down from frame 701.
 TEST(TwisterScene, FollowsItsScheduleFrameByFrame) {
   scene_harness h;
-  h.play_until(88500);
-  twister(h.sink, h.alsa, 88500 + 1150 * 40);
+  h.play_until(TWISTER_START);
+  twister(h.sink, h.alsa, TWISTER_START + 1150 * 40);
   const auto frames = h.frames(1140);
   ASSERT_GE(frames.size(), 1140u);
 
@@ -181,9 +187,10 @@ protected:
 TEST_F(Analyser, BarsFadeInAndOutOverTheGlidingPictureAndTheTapComesAndGoes) {
   for (int i = 0; i < 32; ++i)
     bins[size_t(i)] = i < 16 ? 1e6f : 0.0f; // full bars on the left half, none on the right
-  h.play_until(133000);
+  h.play_until(ANALYSER_START);
   const int changes = virtual_player_tap_changes();
-  image_sinus_analyzer(h.sink, h.alsa, 133000 + 210 * 40, PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
+  image_sinus_analyzer(h.sink, h.alsa, ANALYSER_START + 210 * 40, PNG_VORN_SCENE_DRINK,
+                       int(PNG_VORN_SCENE_DRINK_SIZE));
   EXPECT_EQ(virtual_player_tap_changes(), changes + 2) << "installed once, removed once";
   EXPECT_EQ(virtual_player_tap(), nullptr);
   EXPECT_EQ(fft, nullptr);
@@ -219,8 +226,8 @@ TEST_F(Analyser, BarsFadeInAndOutOverTheGlidingPictureAndTheTapComesAndGoes) {
 }
 
 TEST_F(Analyser, CuePassedOnEntrySendsNothingButCleansUp) {
-  h.play_until(160000);
-  image_sinus_analyzer(h.sink, h.alsa, 154000, PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
+  h.play_until(show_cue_ms("analyser") + 6000);
+  image_sinus_analyzer(h.sink, h.alsa, show_cue_ms("analyser"), PNG_VORN_SCENE_DRINK, int(PNG_VORN_SCENE_DRINK_SIZE));
   EXPECT_TRUE(h.frames(0).empty());
   EXPECT_EQ(virtual_player_tap(), nullptr);
 }
@@ -229,7 +236,7 @@ TEST_F(Analyser, PictureOfTheWallsShapeIsShownOnceAndEverythingIsReleased) {
   image_ptr picture(gdImageCreateTrueColor(64, 32));
   int size = 0;
   void *png = gdImagePngPtr(picture.get(), &size);
-  image_sinus_analyzer(h.sink, h.alsa, 154000, static_cast<unsigned char *>(png), size);
+  image_sinus_analyzer(h.sink, h.alsa, show_cue_ms("analyser"), static_cast<unsigned char *>(png), size);
   gdFree(png);
   EXPECT_EQ(h.frames(1).size(), 1u);
   EXPECT_EQ(virtual_player_tap(), nullptr) << "the tap is removed";
@@ -237,7 +244,7 @@ TEST_F(Analyser, PictureOfTheWallsShapeIsShownOnceAndEverythingIsReleased) {
   EXPECT_EQ(out_cpx, nullptr);
 }
 
-TEST(Credits, EachCreditIs250FramesAndThePanCarriesOn) {
+TEST(Credits, EachCreditPlaysItsFrameCountAndThePanCarriesOn) {
   scene_harness h;
   credits(h.sink, PNG_CREDITS_GFX_LEAD, int(PNG_CREDITS_GFX_LEAD_SIZE), PNG_CREDITS_TXT_LEAD,
           int(PNG_CREDITS_TXT_LEAD_SIZE));
@@ -257,11 +264,12 @@ TEST(Credits, EachCreditIs250FramesAndThePanCarriesOn) {
   const std::unique_ptr<void, decltype(&gdFree)> glass_png(gdImagePngPtr(glass.get(), &glass_size), gdFree);
   credits(h.sink, static_cast<const unsigned char *>(glass_png.get()), glass_size, PNG_CREDITS_TXT_GFX,
           int(PNG_CREDITS_TXT_GFX_SIZE));
-  const auto frames = h.frames(1000);
-  ASSERT_EQ(frames.size(), 1000u);
+  constexpr int each = CREDITS_FRAMES;
+  const auto frames = h.frames(4 * each);
+  ASSERT_EQ(frames.size(), std::size_t(4 * each));
   EXPECT_TRUE(all_black(frames[0]));
-  EXPECT_TRUE(all_black(frames[250]));
-  EXPECT_FALSE(all_black(frames[249])) << "the last frame is the picture at 4 %";
+  EXPECT_TRUE(all_black(frames[each]));
+  EXPECT_FALSE(all_black(frames[each - 1])) << "the last frame is the picture at 4 %";
 
   // Every fade frame is the pan frame merged over black, the pan frame being
   // each step's window resampled over the one before (see-through pixels
@@ -277,9 +285,9 @@ TEST(Credits, EachCreditIs250FramesAndThePanCarriesOn) {
                   {static_cast<const unsigned char *>(glass_png.get()), std::size_t(glass_size), 64, 96}};
   float sinpos = 4.71238899f;
   image_ptr picture, pan;
-  for (int frame = 0; frame < 1000; ++frame) {
-    const auto &p = pictures[frame / 250];
-    const int step = frame % 250;
+  for (int frame = 0; frame < 4 * each; ++frame) {
+    const auto &p = pictures[frame / each];
+    const int step = frame % each;
     if (step == 0) {
       picture = decode(p.png, p.size);
       pan.reset(gdImageCreateTrueColor(32, 16));
@@ -290,10 +298,10 @@ TEST(Credits, EachCreditIs250FramesAndThePanCarriesOn) {
     const int window_h = 16 * p.width / 32;
     const int y = int((std::sin(sinpos) + 1) * float(p.height - window_h) * 0.5f);
     gdImageCopyResampled(pan.get(), picture.get(), 0, 0, 0, y, 32, 16, p.width, window_h);
-    if (step >= 25 && step < 225)
+    if (step >= 25 && step < each - 25)
       continue; // the caption
     image_ptr out(gdImageCreateTrueColor(32, 16));
-    gdImageCopyMerge(out.get(), pan.get(), 0, 0, 0, 0, 32, 16, step < 25 ? 4 * step : 100 - 4 * (step - 225));
+    gdImageCopyMerge(out.get(), pan.get(), 0, 0, 0, 0, 32, 16, step < 25 ? 4 * step : 100 - 4 * (step - (each - 25)));
     ASSERT_EQ(frames[size_t(frame)], pixels_of(out.get())) << "frame " << frame;
   }
 }
@@ -302,8 +310,8 @@ TEST(Credits, CaptionLettersGlowWhileTheRestShowsTheQuarteredPicture) {
   scene_harness h;
   credits(h.sink, PNG_CREDITS_GFX_MUSIC, int(PNG_CREDITS_GFX_MUSIC_SIZE), PNG_CREDITS_TXT_MUSIC,
           int(PNG_CREDITS_TXT_MUSIC_SIZE));
-  const auto frames = h.frames(250);
-  ASSERT_EQ(frames.size(), 250u);
+  const auto frames = h.frames(CREDITS_FRAMES);
+  ASSERT_EQ(frames.size(), std::size_t(CREDITS_FRAMES));
   image_ptr caption = decode(PNG_CREDITS_TXT_MUSIC, PNG_CREDITS_TXT_MUSIC_SIZE);
   const auto &f = frames[25 + 100]; // the caption at full strength
   int letters = 0;
@@ -321,14 +329,14 @@ TEST(Credits, CaptionLettersGlowWhileTheRestShowsTheQuarteredPicture) {
   EXPECT_GT(letters, 20);
 }
 
-TEST(ThankSlide, SixtyFourFramesCrawlingUpBlackAtBothEnds) {
+TEST(ThankSlide, CrawlsUpForItsFrameCountBlackAtBothEnds) {
   scene_harness h;
   h.play_until(500000); // the slide does not look at the soundtrack
   thank_slide(h.sink);
-  const auto frames = h.frames(64);
-  ASSERT_EQ(frames.size(), 64u);
+  const auto frames = h.frames(THANK_YOU_FRAMES);
+  ASSERT_EQ(frames.size(), std::size_t(THANK_YOU_FRAMES));
   EXPECT_TRUE(all_black(frames[0]));
-  EXPECT_TRUE(all_black(frames[63]));
+  EXPECT_TRUE(all_black(frames[THANK_YOU_FRAMES - 1]));
   image_ptr word(gdImageCreateTrueColor(32, 8));
   gdImageString(word.get(), gdFontGet4x8(), 6, 0, reinterpret_cast<unsigned char *>(const_cast<char *>("WOULD")),
                 0xF5DEB3);

@@ -9,6 +9,7 @@
 #include "logo.h"
 #include "present.h"
 #include "scene_harness.h"
+#include "show_timeline.h"
 #include "title_zoom.h"
 #include "virtual_player.h"
 #include "virtual_time.h"
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -58,46 +60,50 @@ protected:
 };
 
 TEST_F(OpeningScenes, TitleFadesInBeforeTheMusicThenHoldsUntilItsCue) {
+  constexpr int cue = show_cue_ms("title"), fade = PLAYBACK_STARTS_AFTER_FRAMES;
   const std::int64_t before = virtual_time_ns();
-  vorn_title(h.sink, zoom, h.alsa, 5000);
-  EXPECT_EQ(virtual_player_started_ns() - before, 1'000'000'000) << "playback starts after the 1 s fade-in";
+  vorn_title(h.sink, zoom, h.alsa, cue);
+  // The fade's first frame goes out two periods after the scene starts, the
+  // others a period apart; playback starts right after the last.
+  EXPECT_EQ(virtual_player_started_ns() - before, (fade + 1) * 40'000'000LL) << "playback starts after the fade-in";
 
-  const int hold = expected_hold_frames(5000);
-  EXPECT_NEAR(hold, 125, 2);
-  const auto frames = h.frames(size_t(24 + hold));
-  ASSERT_EQ(frames.size(), size_t(24 + hold));
+  const int hold = expected_hold_frames(cue);
+  EXPECT_NEAR(hold, cue / 40, 2);
+  const auto frames = h.frames(size_t(fade + hold));
+  ASSERT_EQ(frames.size(), size_t(fade + hold));
   EXPECT_TRUE(all_black(frames[0]));
   const auto canvas = pixels_of(whole_canvas().get());
   for (int p = 0; p < 512; ++p)
     for (int c = 0; c < 3; ++c)
-      ASSERT_EQ(frames[23][size_t(p)][size_t(c)], canvas[size_t(p)][size_t(c)] * 23 / 24);
-  for (int i = 24; i < 24 + hold; ++i)
+      ASSERT_EQ(frames[fade - 1][size_t(p)][size_t(c)], canvas[size_t(p)][size_t(c)] * (fade - 1) / fade);
+  for (int i = fade; i < fade + hold; ++i)
     ASSERT_EQ(frames[size_t(i)], canvas) << "hold frame " << i;
-  EXPECT_GE(alsaplay_pos_time(h.alsa), 5000);
+  EXPECT_GE(alsaplay_pos_time(h.alsa), cue);
   EXPECT_EQ(pixels_of(vorn_zoom_frame()), canvas) << "the shared frame keeps the normalised canvas";
 }
 
 TEST_F(OpeningScenes, TitleWhoseCueIsReachedAtOnceSendsOnlyTheFade) {
   vorn_title(h.sink, zoom, h.alsa, 40); // the first block already plays 46 ms
-  EXPECT_EQ(h.frames(24).size(), 24u);
+  EXPECT_EQ(h.frames(PLAYBACK_STARTS_AFTER_FRAMES).size(), std::size_t(PLAYBACK_STARTS_AFTER_FRAMES));
 }
 
 TEST_F(OpeningScenes, PresentSlidesTheWordAlongItsDippingPath) {
   image_zoom_calc(zoom, 1024, 512, 64.0f);
   image_normalize(vorn_zoom_frame());
   const auto background = pixels_of(vorn_zoom_frame());
-  const int top[60] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7, 8, 8,
-                       8, 8, 8, 7, 7, 6, 6, 6, 5, 5, 5, 4, 4, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  const int top[] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7, 8, 8,
+                     8, 8, 8, 7, 7, 6, 6, 6, 5, 5, 5, 4, 4, 3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  static_assert(std::size(top) == PRESENT_FRAMES, "the word's height on each frame");
   image_ptr word(gdImageCreateTrueColor(28, 8));
   gdImageString(word.get(), gdFontGet4x8(), 0, 0, reinterpret_cast<unsigned char *>(const_cast<char *>("PRESENT")),
                 0xF5DEB3);
 
   const std::int64_t start = virtual_time_ns();
   present_draw(h.sink);
-  EXPECT_EQ(virtual_time_ns() - start, (80 + 59 * 40) * 1'000'000LL);
-  const auto frames = h.frames(60);
-  ASSERT_EQ(frames.size(), 60u);
-  for (int i = 0; i < 60; ++i) {
+  EXPECT_EQ(virtual_time_ns() - start, (80 + (PRESENT_FRAMES - 1) * 40) * 1'000'000LL);
+  const auto frames = h.frames(PRESENT_FRAMES);
+  ASSERT_EQ(frames.size(), std::size_t(PRESENT_FRAMES));
+  for (int i = 0; i < PRESENT_FRAMES; ++i) {
     wall_pixels expected = background;
     for (int ty = 0; ty < 8; ++ty)
       for (int tx = 0; tx < 28; ++tx) {
@@ -119,8 +125,8 @@ int logo_entry(int n) {
 
 TEST_F(OpeningScenes, LogoDrawsInWritingOrderHoldsAndCollapses) {
   logo_draw(h.sink);
-  const auto frames = h.frames(249);
-  ASSERT_EQ(frames.size(), 249u);
+  const auto frames = h.frames(LOGO_FRAMES);
+  ASSERT_EQ(frames.size(), std::size_t(LOGO_FRAMES));
   EXPECT_TRUE(all_black(frames[0]));
 
   // Entry n first appears in frame n + 1, at a twenty-fourth of full value.
@@ -157,13 +163,14 @@ TEST_F(OpeningScenes, LogoDrawsInWritingOrderHoldsAndCollapses) {
 }
 
 TEST_F(OpeningScenes, PanoramaFadesSweepsRestsAndFadesAtItsCue) {
+  constexpr int cue = show_cue_ms("panorama"), fade_out = PANORAMA_FRAMES_AFTER_CUE;
   h.play_until(17400);
-  image_linear(h.sink, h.alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
-  EXPECT_GE(alsaplay_pos_time(h.alsa), 28500);
+  image_linear(h.sink, h.alsa, cue, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  EXPECT_GE(alsaplay_pos_time(h.alsa), cue);
   // The position advances by a single-precision speed of 2/232 per frame; the
   // sum reaches 2.0 (just above it) on the 232nd step, so 231 frames sweep.
-  const auto frames = h.frames(24 + 231 + 24);
-  ASSERT_EQ(frames.size(), size_t(24 + 231 + 24)) << "the resting window sends nothing";
+  const auto frames = h.frames(24 + 231 + fade_out);
+  ASSERT_EQ(frames.size(), size_t(24 + 231 + fade_out)) << "the resting window sends nothing";
 
   image_ptr picture(gdImageCreateFromPngPtr(int(PNG_SUPER_WORLD_SIZE), const_cast<unsigned char *>(PNG_SUPER_WORLD)));
   ASSERT_EQ(gdImageSX(picture.get()), 3392);
@@ -179,8 +186,8 @@ TEST_F(OpeningScenes, PanoramaFadesSweepsRestsAndFadesAtItsCue) {
 
 TEST_F(OpeningScenes, PanoramaWhoseCueHasPassedOnlyFades) {
   h.play_until(30000);
-  image_linear(h.sink, h.alsa, 28500, PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
-  EXPECT_EQ(h.frames(48).size(), 48u);
+  image_linear(h.sink, h.alsa, show_cue_ms("panorama"), PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
+  EXPECT_EQ(h.frames(24 + PANORAMA_FRAMES_AFTER_CUE).size(), std::size_t(24 + PANORAMA_FRAMES_AFTER_CUE));
 }
 
 TEST_F(OpeningScenes, PictureOfTheWallsShapeIsSentOnceAtOnce) {
@@ -190,7 +197,7 @@ TEST_F(OpeningScenes, PictureOfTheWallsShapeIsSentOnceAtOnce) {
   void *png = gdImagePngPtr(picture.get(), &size);
   h.play_until(1000);
   const std::int64_t before = virtual_time_ns();
-  image_linear(h.sink, h.alsa, 28500, static_cast<unsigned char *>(png), size);
+  image_linear(h.sink, h.alsa, show_cue_ms("panorama"), static_cast<unsigned char *>(png), size);
   gdFree(png);
   EXPECT_EQ(virtual_time_ns(), before) << "no fade, no wait";
   const auto frames = h.frames(1);
@@ -201,8 +208,8 @@ TEST_F(OpeningScenes, PictureOfTheWallsShapeIsSentOnceAtOnce) {
 TEST_F(OpeningScenes, PictureThatDoesNotDecodeEndsTheShow) {
   GTEST_FLAG_SET(death_test_style, DEATH_TEST_STYLE);
   const unsigned char broken[] = "\x89PNG\r\n\x1a\n this is not a picture";
-  EXPECT_EXIT(image_linear(h.sink, h.alsa, 28500, broken, int(sizeof broken)), testing::ExitedWithCode(1),
-              "FAIL! at .*image_linear.cpp:[0-9]+\n");
+  EXPECT_EXIT(image_linear(h.sink, h.alsa, show_cue_ms("panorama"), broken, int(sizeof broken)),
+              testing::ExitedWithCode(1), "FAIL! at .*image_linear.cpp:[0-9]+\n");
 }
 
 } // namespace

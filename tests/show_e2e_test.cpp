@@ -13,6 +13,7 @@
 #include "private_sound_server.h"
 #include "simulator_process.h"
 #include "show_frames.h"
+#include "show_timeline.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -34,9 +35,8 @@ using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 
 constexpr double SOUNDTRACK_SECONDS = 18562708 / 44100.0;
-constexpr int TITLE_FADE_FRAMES = 24;
-constexpr int PRESENT_AND_LOGO_FRAMES = 60 + 249;
-constexpr int CREDIT_FRAMES = 250, THANK_YOU_FRAMES = 64;
+constexpr int TITLE_FADE_FRAMES = PLAYBACK_STARTS_AFTER_FRAMES;
+constexpr int PRESENT_AND_LOGO_FRAMES = PRESENT_FRAMES + LOGO_FRAMES;
 constexpr size_t FINAL_BLACK_SEEN = 15;
 
 // The simulator recording into `log`, on `port` (0: one the system picks).
@@ -118,7 +118,7 @@ size_t present_start(const std::vector<show_frame> &frames) {
 size_t credits_start(const std::vector<show_frame> &frames) {
   const auto entering = std::find(frames.begin(), frames.end(), thank_you_entering_frame());
   const size_t at = size_t(entering - frames.begin());
-  return at == frames.size() || at < CREDIT_FRAMES + 1 ? frames.size() : at - 1 - CREDIT_FRAMES;
+  return at == frames.size() || at < CREDITS_FRAMES + 1 ? frames.size() : at - 1 - CREDITS_FRAMES;
 }
 
 bool same_stretch(const std::vector<show_frame> &a, size_t from_a, const std::vector<show_frame> &b, size_t from_b,
@@ -213,7 +213,7 @@ TEST(ShowEndToEnd, SurvivesARestartedSimulatorAndALostSoundDeviceAndFinishesOnTi
   const size_t credits = credits_start(shown_after), reference_credits = credits_start(reference);
   ASSERT_LT(credits, shown_after.size()) << "the thank-you slide was not seen";
   EXPECT_TRUE(same_stretch(shown_after, credits, reference, reference_credits,
-                           4 * CREDIT_FRAMES + THANK_YOU_FRAMES));
+                           4 * CREDITS_FRAMES + THANK_YOU_FRAMES));
   // Black frames at the end, and the sound server died while they were shown.
   size_t black_end = shown_after.size();
   while (black_end > 0 && is_black(shown_after[black_end - 1]))

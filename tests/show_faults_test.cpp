@@ -9,6 +9,7 @@
 #include "child_process.h"
 #include "loopback_opc_server.h"
 #include "show_frames.h"
+#include "show_timeline.h"
 #include "tremor_in_ram.h"
 
 #include <tremor/ivorbisfile.h>
@@ -175,10 +176,10 @@ std::size_t thank_you_index(const std::vector<led_frame> &frames) {
   return std::size_t(std::find(frames.begin(), frames.end(), entering) - frames.begin());
 }
 
-// The slide has 64 frames and that is its second; the graphics page follows
-// it, then the music page, each credits page 250 frames long.
-constexpr std::size_t GRAPHICS_PAGE_AFTER_THANK_YOU = 63;
-constexpr std::size_t CREDITS_PAGE = 250;
+// That frame is the slide's second; the graphics page follows the slide, then
+// the music page.
+constexpr std::size_t GRAPHICS_PAGE_AFTER_THANK_YOU = THANK_YOU_FRAMES - 1;
+constexpr std::size_t CREDITS_PAGE = CREDITS_FRAMES;
 
 // ---------------------------------------------------------------------------
 // The LED server: absent, gone for a while, stalled, late.
@@ -405,7 +406,7 @@ TEST_P(OpcSettingMeaningTheDefault, SendsToLocalhostPort7890WithoutAWord) {
     GTEST_SKIP() << "port 7890 is taken on this machine";
   child_process demo({DEMO_VIRTUAL}, {GetParam().env});
   // The title's fade-in is enough to see where the frames go.
-  ASSERT_TRUE(server->wait_for_messages(25, SHOW_LIMIT)) << demo.output();
+  ASSERT_TRUE(server->wait_for_messages(PLAYBACK_STARTS_AFTER_FRAMES, SHOW_LIMIT)) << demo.output();
   EXPECT_EQ(demo.output().find("OPC: "), std::string::npos) << demo.output();
 }
 
@@ -474,27 +475,23 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Broken assets.
 
-// The number of the first line of `file` that holds `text`; 0 if none does.
-int line_holding(const char *file, const std::string &text) {
-  std::ifstream in(file);
-  int number = 1;
-  for (std::string line; std::getline(in, line); ++number)
-    if (line.find(text) != std::string::npos)
-      return number;
-  return 0;
-}
-
 TEST(ShowWithBrokenAssets, PictureThatDoesNotDecodeEndsTheShowWhereItIsNeeded) {
   const auto &ref = reference();
   loopback_opc_server server;
   const show_run run = run_program(DEMO_BROKEN_PICTURE, {"OPC=" + server.hostport()});
   const std::vector<led_frame> got = settled_frames(server);
   EXPECT_EQ(run.status, 1);
-  // The broken one is the music page's picture, decoded as that page starts.
-  const int line = line_holding(CREDITS_SOURCE, "DECODE_PNG_OR_FAIL(picture_png");
-  ASSERT_GT(line, 0);
-  const std::string report = std::string("FAIL! at ") + CREDITS_SOURCE + ":" + std::to_string(line) + "\n";
-  EXPECT_TRUE(run.output.ends_with(report)) << run.output;
+  // The broken one is the music page's picture, decoded as that page starts:
+  // the last line names the credits scene's source and a line in it.
+  const std::vector<std::string> lines = lines_of(run.output);
+  ASSERT_FALSE(lines.empty());
+  const std::string &report = lines.back();
+  const std::string source = "src/credits.cpp:";
+  const std::size_t at = report.rfind(source);
+  EXPECT_TRUE(report.starts_with("FAIL! at ") && at != std::string::npos && run.output.ends_with("\n") &&
+              at + source.size() < report.size() && report[at + source.size()] != '0' &&
+              report.find_first_not_of("0123456789", at + source.size()) == std::string::npos)
+      << run.output;
   EXPECT_EQ(run.output.find("OPC: "), std::string::npos) << run.output;
   // Everything before it was sent: the show up to the end of the graphics page.
   EXPECT_EQ(got.size(), thank_you_index(ref.frames) + GRAPHICS_PAGE_AFTER_THANK_YOU + CREDITS_PAGE);
@@ -530,9 +527,7 @@ TEST(ShowWithBrokenAssets, HoleInTheSoundtrackEndsTheShowWithTheDecoderError) {
   // every later frame holds the title's picture, however slowly a busy
   // machine let the sound play.
   const auto &ref = reference();
-  std::size_t fade_in = 0;
-  while (fade_in + 1 < ref.frames.size() && ref.frames[fade_in] != ref.frames[fade_in + 1])
-    ++fade_in;
+  constexpr std::size_t fade_in = PLAYBACK_STARTS_AFTER_FRAMES;
   ASSERT_GT(got.size(), fade_in);
   EXPECT_TRUE(is_prefix({got.begin(), got.begin() + std::ptrdiff_t(fade_in)}, ref.frames));
   EXPECT_TRUE(std::all_of(got.begin() + std::ptrdiff_t(fade_in), got.end(),

@@ -13,6 +13,7 @@
 #include "prng.h"
 #include "score.h"
 #include "sequence.h"
+#include "show_timeline.h"
 #include "tremor_in_ram.h"
 #include "voice.h"
 
@@ -714,8 +715,18 @@ TEST(SynthMixer, KicksDuckTheSustainedBass) {
 
 // ---- score ----------------------------------------------------------------
 
-// The show's cues in frames: milliseconds x 44.1.
-constexpr std::int64_t CUE_FRAMES[] = {220500, 1256850, 2601900, 3902850, 5865300, 6791400, 18036900};
+// A position of the show in frames: milliseconds x 44.1.
+constexpr std::int64_t cue_frames(int cue_ms) { return std::int64_t(cue_ms) * 441 / 10; }
+
+// The show's cues in order: where each scene that ends on the music ends, and
+// where the greetings' hold ends.
+const std::vector<std::int64_t> CUE_FRAMES = [] {
+  std::vector<std::int64_t> cues;
+  for (const show_scene &scene : SHOW_SCENES)
+    if (scene.end != scene_end::after_frames)
+      cues.push_back(cue_frames(scene.cue_ms));
+  return cues;
+}();
 constexpr std::int64_t SONG_FRAMES = 18562708;
 
 // Tracks with a note starting in [from, to).
@@ -879,7 +890,8 @@ TEST(EmbeddedSoundtrack, OutroFadesToSilenceBeforeTheEnd) {
       peak = std::max(peak, std::abs(int(d.pcm[size_t(i)])));
     return 20.0 * std::log10((peak + 1e-9) / 32768.0);
   };
-  EXPECT_GT(peak_between(CUE_FRAMES[6], CUE_FRAMES[6] + 88200), -20.0);
+  const std::int64_t hold_end = cue_frames(show_cue_ms("greetings"));
+  EXPECT_GT(peak_between(hold_end, hold_end + 88200), -20.0);
   EXPECT_LT(peak_between(SONG_FRAMES - 88200, SONG_FRAMES), -60.0);
 }
 
@@ -964,7 +976,7 @@ TEST(SoundtrackSections, EachSectionSoundsDifferentFromItsNeighbours) {
   const decoded_s &d = soundtrack();
   band_analyser a;
   std::vector<std::int64_t> edges{0};
-  edges.insert(edges.end(), std::begin(CUE_FRAMES), std::end(CUE_FRAMES));
+  edges.insert(edges.end(), CUE_FRAMES.begin(), CUE_FRAMES.end());
   edges.push_back(SONG_FRAMES - seconds(4.0)); // leave out the silence at the end
   std::vector<std::vector<double>> sections;
   for (size_t i = 0; i + 1 < edges.size(); ++i)
@@ -978,7 +990,9 @@ TEST(SoundtrackSections, AnalyserSectionMovesAllThirtyTwoBands) {
   const decoded_s &d = soundtrack();
   band_analyser a;
   std::vector<std::vector<int>> levels(32);
-  for (std::int64_t b = CUE_FRAMES[4] / 2048 + 2; (b + 1) * 2048 <= CUE_FRAMES[5]; ++b) {
+  // From the twister's cue, where the analyser starts, to the analyser's.
+  const std::int64_t from = cue_frames(show_cue_ms("twister")), to = cue_frames(show_cue_ms("analyser"));
+  for (std::int64_t b = from / 2048 + 2; (b + 1) * 2048 <= to; ++b) {
     const auto bins = a.bands(d, b, false);
     // The scene's bar height: the truncated natural log of 100 x the power.
     for (int i = 0; i < 32; ++i)

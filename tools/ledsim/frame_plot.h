@@ -11,7 +11,7 @@
 // the same picture.
 #pragma once
 
-#include "show_timeline.h"
+#include "scene_marks.h"
 
 #include <gd.h>
 

@@ -4,7 +4,7 @@
 // where the largest gap lies.
 #include "frame_log.h"
 #include "frame_stats.h"
-#include "show_timeline.h"
+#include "scene_marks.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,33 +1,12 @@
-#include "show_timeline.h"
+#include "scene_marks.h"
 
 #include "frame_stats.h"
 
 #include <algorithm>
 
-const std::vector<show_scene> &show_scenes() {
-  // The driver's cues and the scenes' frame counts. After its cue the
-  // panorama fades out and the twister sends one blank frame; "into the blue"
-  // fades out over the second before its cue.
-  static const std::vector<show_scene> scenes = {
-      {"title", scene_end::at_cue, 5000, 0},
-      {"present", scene_end::after_frames, 0, 60},
-      {"logo", scene_end::after_frames, 0, 249},
-      {"panorama", scene_end::at_cue, 28500, 24},
-      {"ellipses", scene_end::at_cue, 59000, 0},
-      {"into the blue", scene_end::at_cue, 88500, 0},
-      {"twister", scene_end::at_cue, 133000, 1},
-      {"analyser", scene_end::at_cue, 154000, 0},
-      {"credits", scene_end::after_frames, 0, 250},
-      {"thanks", scene_end::after_frames, 0, 64},
-      {"credits", scene_end::after_frames, 0, 250},
-      {"credits", scene_end::after_frames, 0, 250},
-      {"credits", scene_end::after_frames, 0, 250},
-      {"greetings", scene_end::at_show_end, 0, 0},
-  };
-  return scenes;
-}
-
 namespace {
+
+constexpr std::size_t PLAYBACK_STARTS = PLAYBACK_STARTS_AFTER_FRAMES;
 
 bool long_gap_before(const std::vector<std::int64_t> &t, std::size_t i) {
   return i > 0 && i < t.size() && double(t[i] - t[i - 1]) / 1e6 > FRAME_LONG_GAP_MS;
@@ -47,26 +26,25 @@ std::size_t snap_to_gap(const std::vector<std::int64_t> &t, std::size_t predicte
 
 } // namespace
 
-std::vector<scene_mark> show_scene_marks(const std::vector<std::int64_t> &t, const std::vector<show_scene> &scenes) {
+std::vector<scene_mark> show_scene_marks(const std::vector<std::int64_t> &t, std::span<const show_scene> scenes) {
   std::vector<scene_mark> marks;
   std::size_t start = 0;
   std::int64_t behind_ns = 0; // how much later than their cues the scenes have been found to end
   for (const show_scene &scene : scenes) {
     if (start >= t.size())
       break;
-    marks.push_back({start, scene.label});
+    marks.push_back({start, scene.name});
     if (scene.end == scene_end::at_show_end)
       break;
     if (scene.end == scene_end::after_frames) {
       start += std::size_t(scene.frames);
       continue;
     }
-    if (t.size() < PLAYBACK_STARTS_AFTER_FRAMES)
+    if (t.size() < PLAYBACK_STARTS)
       break;
-    const std::int64_t cue_ns =
-        t[PLAYBACK_STARTS_AFTER_FRAMES - 1] + std::int64_t(scene.cue_ms) * 1'000'000 + behind_ns;
+    const std::int64_t cue_ns = t[PLAYBACK_STARTS - 1] + std::int64_t(scene.cue_ms) * 1'000'000 + behind_ns;
     const auto at_cue = std::lower_bound(t.begin() + std::ptrdiff_t(start) + 1, t.end(), cue_ns);
-    const std::size_t predicted = std::size_t(at_cue - t.begin()) + std::size_t(scene.frames);
+    const std::size_t predicted = std::size_t(at_cue - t.begin()) + std::size_t(scene.frames_after_cue);
     const std::size_t found = snap_to_gap(t, predicted, start);
     if (found < t.size() && predicted < t.size())
       behind_ns += t[found] - t[predicted];

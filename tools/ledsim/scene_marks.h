@@ -1,10 +1,10 @@
 // Where the show's scenes begin in a stream of received frames.
 //
-// The show runs its scenes in a fixed order (src/main.cpp). A scene ends
-// either after a fixed number of frames or when the soundtrack reaches a cue
-// position, plus the few frames it still sends after that (a fade-out, a
-// blank frame). Playback starts right after the title's fade-in, so a cue
-// lies that far in soundtrack time after the last fade-in frame.
+// The show runs the scenes of its timeline (src/show_timeline.h) in order. A
+// scene ends either after a fixed number of frames or when the soundtrack
+// reaches its cue, plus the few frames it still sends after that (a
+// fade-out, a blank frame). Playback starts right after the title's fade-in,
+// so a cue lies that far in soundtrack time after the last fade-in frame.
 //
 // The next scene's start is predicted at the first frame received at or
 // after the cue, counted on by the trailing frames, and then moved to the
@@ -19,35 +19,25 @@
 // A scene of fixed length ends exactly its frame count later.
 #pragma once
 
+#include "show_timeline.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
-// The title's fade-in frames, sent before the music starts.
-inline constexpr std::size_t PLAYBACK_STARTS_AFTER_FRAMES = 24;
 inline constexpr std::size_t SCENE_SNAP_BACK_FRAMES = 12;   // 0.48 s
 inline constexpr std::size_t SCENE_SNAP_AHEAD_FRAMES = 100; // 4 s
-
-enum class scene_end { at_cue, after_frames, at_show_end };
-
-struct show_scene {
-  const char *label;
-  scene_end end;
-  int cue_ms; // at_cue: the soundtrack position that ends it
-  int frames; // at_cue: frames it sends after the cue; after_frames: all its frames
-};
-
-// The show's scenes in order.
-const std::vector<show_scene> &show_scenes();
 
 struct scene_mark {
   std::size_t frame; // index of the scene's first frame
   const char *label;
 };
 
-// The starts of the scenes that begin within the stream, in order.
+// The starts of the scenes that begin within the stream, in order, labelled
+// with the scenes' names.
 std::vector<scene_mark> show_scene_marks(const std::vector<std::int64_t> &received_ns,
-                                         const std::vector<show_scene> &scenes = show_scenes());
+                                         std::span<const show_scene> scenes = SHOW_SCENES);
 
 // The label of the scene that frame `frame` belongs to; "" before the first mark.
 const char *show_scene_of(const std::vector<scene_mark> &marks, std::size_t frame);
