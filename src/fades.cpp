@@ -1,20 +1,15 @@
 #include "fades.h"
 
+#include "fatal.h"
 #include "hsv.h"
 #include "opcgd.h"
 #include "wait_until.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 void fader(opc_sink s, gdImagePtr im, int period_ms, int first, int end, int step) {
   const int w = gdImageSX(im), h = gdImageSY(im);
-  const gdImagePtr work = gdImageCreateTrueColor(w, h);
-  if (!work) {
-    std::perror("malloc");
-    std::exit(1);
-  }
+  const gdImagePtr work = allocated_or_exit(gdImageCreateTrueColor(w, h));
   const wait_until_t clock = wait_until_init();
   wait_until_ms(clock, period_ms);
   const int divisor = std::max(first, end);

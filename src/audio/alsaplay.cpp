@@ -1,5 +1,7 @@
 #include "alsaplay.h"
 
+#include "fatal.h"
+#include "monotonic_now.h"
 #include "tremor_in_ram.h"
 
 #include <alsa/asoundlib.h>
@@ -11,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <pthread.h>
 
@@ -45,17 +46,6 @@ namespace {
 
 const char *const device = "default";
 
-[[noreturn]] void fail(const char *what) {
-  std::perror(what);
-  std::exit(1);
-}
-
-long long monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1'000'000'000 + now.tv_nsec;
-}
-
 void *audio_thread(void *arg) {
   const alsaplay_t alsa = static_cast<alsaplay_t>(arg);
   const snd_pcm_uframes_t frames = snd_pcm_uframes_t(ALSAPLAY_BLOCK_BYTES / alsa->sample_size);
@@ -71,7 +61,7 @@ void *audio_thread(void *arg) {
       long bytes_decoded = ov_read(alsa->vf, reinterpret_cast<char *>(readpos), bytes_left, nullptr);
       if (bytes_decoded < 0) {
         errno = EIO; // the decoder's codes are not errno values
-        fail("ov_read");
+        fatal_perror("ov_read");
       }
       if (bytes_decoded == 0) {
         if (alsa->loop) {
@@ -123,9 +113,7 @@ alsaplay_time_t since_device_lost(alsaplay_t alsa, alsaplay_time_t last, alsapla
 } // namespace
 
 alsaplay_t alsaplay_init(OggVorbis_File *vf) {
-  auto *alsa = new (std::nothrow) alsaplay_s{};
-  if (!alsa)
-    fail("malloc");
+  auto *alsa = allocated_or_exit(new (std::nothrow) alsaplay_s{});
   alsa->vf = vf;
   // A failed allocation here is reported by alsaplay_setup.
   alsa->buffer = static_cast<unsigned char *>(std::malloc(ALSAPLAY_BLOCK_BYTES));
@@ -146,7 +134,7 @@ void alsaplay_setup(alsaplay_t alsa, OggVorbis_File *vf) {
   alsa->pcm_total = alsaplay_time_t(pcm_total);
   alsa->time_total = alsaplay_time_t(ov_time_total(vf, -1));
   if (!alsa->buffer)
-    fail("malloc");
+    fatal_perror("malloc");
 
   const int channels = info->channels;
   alsa->rate = info->rate;
@@ -178,14 +166,14 @@ void alsaplay_start(alsaplay_t alsa) {
   alsa->done = 0;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0)
-    fail("pthread_attr_init");
+    fatal_perror("pthread_attr_init");
   if (const int err = pthread_create(&alsa->thread_id, nullptr, audio_thread, alsa); err != 0) {
     errno = err;
-    fail("pthread_create");
+    fatal_perror("pthread_create");
   }
   alsa->started = true;
   if (pthread_attr_destroy(&attr) != 0)
-    fail("pthread_attr_destroy");
+    fatal_perror("pthread_attr_destroy");
 }
 
 // The order matters: the thread must have ended before the device it writes

@@ -1,5 +1,7 @@
 #include "tremor_in_ram.h"
 
+#include "fatal.h"
+
 #include <tremor/ivorbisfile.h>
 
 #include <cstdio>
@@ -19,17 +21,7 @@ using ogginram_t = ogginram_s *;
 
 namespace {
 
-[[noreturn]] void fail(const char *what) {
-  std::perror(what);
-  std::exit(1);
-}
-
-ogginram_t new_record() {
-  auto *record = static_cast<ogginram_t>(std::calloc(1, sizeof(ogginram_s)));
-  if (!record)
-    fail("malloc");
-  return record;
-}
+ogginram_t new_record() { return allocated_or_exit(static_cast<ogginram_t>(std::calloc(1, sizeof(ogginram_s)))); }
 
 } // namespace
 
@@ -79,25 +71,23 @@ static constexpr ov_callbacks oir_callbacks = {oir_read, oir_seek, oir_close, oi
 static ogginram_t oir_open(const char *filename) {
   const int fd = open(filename, O_RDONLY | O_CLOEXEC);
   if (fd < 0)
-    fail(filename);
+    fatal_perror(filename);
   struct stat st {};
   if (fstat(fd, &st) < 0)
-    fail(filename);
+    fatal_perror(filename);
 
   ogginram_t record = new_record();
   const size_t size = size_t(st.st_size);
-  auto *data = static_cast<unsigned char *>(std::malloc(size > 0 ? size : 1));
+  auto *data = allocated_or_exit(static_cast<unsigned char *>(std::malloc(size > 0 ? size : 1)));
   record->data = data;
   record->size = size;
   record->position = 0;
   record->malloced = 1;
-  if (!data)
-    fail("malloc");
 
   while (size_t(record->position) < size) {
     const ssize_t n = read(fd, data + record->position, size - size_t(record->position));
     if (n < 0)
-      fail(filename);
+      fatal_perror(filename);
     if (n == 0) {
       // The file is shorter than it said a moment ago: what is in memory is
       // not the file any more.

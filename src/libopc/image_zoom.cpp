@@ -1,7 +1,8 @@
 #include "image_zoom.h"
 
+#include "fatal.h"
+
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -9,22 +10,10 @@ namespace {
 // The chain is built at start-up from a linked-in picture; without memory for
 // it the scene has nothing to show, so report and stop.
 template <typename T> T *allocate(std::size_t count) {
-  auto *p = static_cast<T *>(std::calloc(count, sizeof(T)));
-  if (!p) {
-    std::perror("malloc");
-    std::exit(1);
-  }
-  return p;
+  return allocated_or_exit(static_cast<T *>(std::calloc(count, sizeof(T))));
 }
 
-gdImagePtr create_level(int w, int h) {
-  gdImagePtr level = gdImageCreateTrueColor(w, h);
-  if (!level) {
-    std::perror("malloc");
-    std::exit(1);
-  }
-  return level;
-}
+gdImagePtr create_level(int w, int h) { return allocated_or_exit(gdImageCreateTrueColor(w, h)); }
 
 // Halvings of `size` that stay strictly larger than `target`.
 int count_halvings(int size, int target) {

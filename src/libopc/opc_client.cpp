@@ -1,4 +1,5 @@
 #include "opc.h"
+#include "monotonic_now.h"
 #include "time_source.h"
 
 #include <arpa/inet.h>
@@ -92,12 +93,6 @@ timeval timeval_from_ms(u32 ms) {
   tv.tv_sec = time_t(ms / 1000);
   tv.tv_usec = suseconds_t(ms % 1000) * 1000;
   return tv;
-}
-
-long long monotonic_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
 // Waits until `sock` can take more data or `deadline_ms` passes.

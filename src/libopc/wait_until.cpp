@@ -1,5 +1,6 @@
 #include "wait_until.h"
 
+#include "fatal.h"
 #include "time_source.h"
 
 #include <cstdio>
@@ -27,12 +28,7 @@ static void wait_until_add_ms(wait_until_t d) {
 
 // A failed allocation leaves the scene nothing to pace; say so and stop.
 wait_until_t wait_until_init() {
-  auto *d = static_cast<wait_until_t>(std::calloc(1, sizeof(wait_until_s)));
-  if (!d) {
-    std::perror("malloc");
-    std::exit(1);
-  }
-  return d;
+  return allocated_or_exit(static_cast<wait_until_t>(std::calloc(1, sizeof(wait_until_s))));
 }
 
 void wait_until_done(wait_until_t d) { std::free(d); }

@@ -1,6 +1,7 @@
 #include "ledsim_server.h"
 
 #include "matrix_wiring.h"
+#include "monotonic_now.h"
 #include "opc.h"
 #include "opc_stream.h"
 
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,12 +20,6 @@
 namespace {
 
 constexpr long long IDLE_GIVES_WAY_NS = 1'000'000'000;
-
-long long monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1'000'000'000 + now.tv_nsec;
-}
 
 } // namespace
 
