@@ -4,10 +4,12 @@
 #include "ellipses.h"
 #include "hsv.h"
 #include "opcgd.h"
+#include "scene_math.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -27,12 +29,8 @@ void BM_EllipsesFrame(benchmark::State &state) {
     ellipses_set_calc(e, 128, 64, xsize, ysize, 0x00FFFFFF, 0);
     gdImageCopyMultiply(frame, colours, 0, 0, 0, 0, 32, 16);
     benchmark::DoNotOptimize(frame->tpixels[0][0]);
-    a = float(a + 0.11);
-    if (a > 6.283185307179586)
-      a = float(a - 6.283185307179586);
-    b = float(b + 0.09);
-    if (b > 6.283185307179586)
-      b = float(b - 6.283185307179586);
+    a = phase_step(a, 0.11, 2 * std::numbers::pi);
+    b = phase_step(b, 0.09, 2 * std::numbers::pi);
   }
   ellipses_done(e);
   gdImageDestroy(colours);

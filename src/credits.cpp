@@ -1,20 +1,21 @@
 #include "credits.h"
 
 #include "hsv.h"
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "wait_until.h"
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <vector>
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
-constexpr int W = 32, H = 16;
 constexpr int FADE_FRAMES = 25, CAPTION_FRAMES = 200;
 constexpr int FADE_STEP_PERCENT = 100 / FADE_FRAMES;
 static_assert(FADE_FRAMES + CAPTION_FRAMES + FADE_FRAMES == CREDITS_FRAMES);
@@ -26,18 +27,7 @@ struct rainbow_phases {
   float frame_a, frame_b, row_a, row_b;
 };
 
-// Phase arithmetic: added in double precision, stored in single precision,
-// kept in [0, 1).
-float wrap_add(float phase, double step) {
-  phase = float(double(phase) + step);
-  while (phase >= 1.0f)
-    phase = float(double(phase) - 1.0);
-  while (phase < 0.0f)
-    phase = float(double(phase) + 1.0);
-  return phase;
-}
-
-using frame_pixels = std::array<int, W * H>;
+using frame_pixels = std::array<int, MATRIX_LEDS>;
 
 // The pan's windows already resampled, by window origin (x + y: one of the
 // two travels is 0); the pan comes back to most origins within a credit.
@@ -56,33 +46,32 @@ struct pan_memory {
 struct pan {
   gdImagePtr picture;
   gdImagePtr frame;
-  int window_w, window_h, travel_x, travel_y;
+  wall_window_s window;
   pan_memory memory;
 };
 
 void pan_step(pan *p) {
-  sinpos = float(double(sinpos) + 0.07);
-  if (double(sinpos) >= TWO_PI)
-    sinpos = float(double(sinpos) - TWO_PI);
+  sinpos = phase_step(sinpos, 0.07, 2 * std::numbers::pi);
   const float s = std::sin(sinpos);
-  const int x = int((s + 1) * float(p->travel_x) * 0.5f);
-  const int y = int((s + 1) * float(p->travel_y) * 0.5f);
+  const int x = int((s + 1) * float(p->window.travel_x) * 0.5f);
+  const int y = int((s + 1) * float(p->window.travel_y) * 0.5f);
   pan_memory &m = p->memory;
   int &slot = m.slot_of_origin[size_t(x + y)];
   if (slot == UNSEEN) {
-    gdImageCopyResampled(m.average.get(), p->picture, 0, 0, x, y, W, H, p->window_w, p->window_h);
+    gdImageCopyResampled(m.average.get(), p->picture, 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, p->window.w,
+                         p->window.h);
     slot = int(m.windows.size());
     frame_pixels &window = m.windows.emplace_back();
-    for (int j = 0; j < H; ++j)
-      for (int i = 0; i < W; ++i)
-        window[size_t(j * W + i)] = m.average->tpixels[j][i];
+    for (int j = 0; j < MATRIX_HEIGHT; ++j)
+      for (int i = 0; i < MATRIX_WIDTH; ++i)
+        window[size_t(j * MATRIX_WIDTH + i)] = m.average->tpixels[j][i];
   }
   // An opaque pixel replaces what the frame held (libgd's blending returns it
   // unchanged), so it is stored; only see-through pixels go through libgd.
   const frame_pixels &window = m.windows[size_t(slot)];
-  for (int j = 0; j < H; ++j)
-    for (int i = 0; i < W; ++i) {
-      const int c = window[size_t(j * W + i)];
+  for (int j = 0; j < MATRIX_HEIGHT; ++j)
+    for (int i = 0; i < MATRIX_WIDTH; ++i) {
+      const int c = window[size_t(j * MATRIX_WIDTH + i)];
       if (gdTrueColorGetAlpha(c) == gdAlphaOpaque)
         p->frame->tpixels[j][i] = c;
       else
@@ -93,8 +82,8 @@ void pan_step(pan *p) {
 // A fade frame: the pan frame merged at `percent` over black.
 void fade_frame(opc_sink s, pan *p, gdImagePtr out, wait_until_t clock, int percent) {
   pan_step(p);
-  gdImageFilledRectangle(out, 0, 0, W - 1, H - 1, 0);
-  gdImageCopyMerge(out, p->frame, 0, 0, 0, 0, W, H, percent);
+  gdImageFilledRectangle(out, 0, 0, MATRIX_WIDTH - 1, MATRIX_HEIGHT - 1, 0);
+  gdImageCopyMerge(out, p->frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, percent);
   wait_until_timeout(clock);
   opc_put_gd_image_32x16z(s, out);
 }
@@ -102,16 +91,16 @@ void fade_frame(opc_sink s, pan *p, gdImagePtr out, wait_until_t clock, int perc
 // Caption letters (pure black) glow in the row's hue; the rest shows the
 // pan frame at a quarter brightness.
 void caption_frame(gdImagePtr out, gdImagePtr caption, gdImagePtr pan_frame, rainbow_phases *phases) {
-  phases->frame_a = wrap_add(phases->frame_a, 1.0 / 36);
-  phases->frame_b = wrap_add(phases->frame_b, 1.0 / 36);
+  phases->frame_a = phase_wrap(phases->frame_a, 1.0 / 36, 1.0);
+  phases->frame_b = phase_wrap(phases->frame_b, 1.0 / 36, 1.0);
   phases->row_a = phases->frame_a;
   phases->row_b = phases->frame_b;
   hsv_t hsv{0.0f, 1.0f, 1.0f};
-  for (int k = 0; k < H; ++k) {
-    phases->row_a = wrap_add(phases->row_a, 1.0 / 36);
-    phases->row_b = wrap_add(phases->row_b, -1.0 / 12);
+  for (int k = 0; k < MATRIX_HEIGHT; ++k) {
+    phases->row_a = phase_wrap(phases->row_a, 1.0 / 36, 1.0);
+    phases->row_b = phase_wrap(phases->row_b, -1.0 / 12, 1.0);
     hsv.h = std::sin(phases->row_b) + 0.5f * std::sin(phases->row_a);
-    for (int l = 0; l < W; ++l) {
+    for (int l = 0; l < MATRIX_WIDTH; ++l) {
       // Outside a smaller caption there is no lettering colour: it reads as
       // black, whatever the caption's first palette entry is.
       const int c = gdImageBoundsSafe(caption, l, k) ? gdImageGetPixel(caption, l, k) : -1;
@@ -132,8 +121,8 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
   pan p{};
   p.picture = DECODE_PNG_OR_FAIL(picture_png, picture_size);
   const gdImagePtr caption = DECODE_PNG_OR_FAIL(caption_png, caption_size);
-  p.frame = gdImageCreateTrueColor(W, H);
-  const gdImagePtr out = gdImageCreateTrueColor(W, H);
+  p.frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
+  const gdImagePtr out = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
 
   const auto release = [&] {
     gdImageDestroy(p.picture);
@@ -144,24 +133,15 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
     std::free(phases);
   };
 
-  const int pw = gdImageSX(p.picture), ph = gdImageSY(p.picture);
-  if (ph * W == H * pw) { // the wall's own shape: nothing to pan
+  p.window = wall_window_fit(gdImageSX(p.picture), gdImageSY(p.picture));
+  if (p.window.whole) { // nothing to pan
     opc_put_gd_image_32x16z(s, p.picture);
     release();
     return;
   }
-  if (ph * W < H * pw) {
-    p.window_w = ph * W / H;
-    p.window_h = ph;
-    p.travel_x = pw - p.window_w;
-  } else {
-    p.window_w = pw;
-    p.window_h = H * pw / W;
-    p.travel_y = ph - p.window_h;
-  }
-  p.memory.slot_of_origin.assign(size_t(p.travel_x + p.travel_y + 1), UNSEEN);
+  p.memory.slot_of_origin.assign(size_t(p.window.travel_x + p.window.travel_y + 1), UNSEEN);
   p.memory.windows.reserve(2 * FADE_FRAMES + CAPTION_FRAMES); // no allocation while the frames run
-  p.memory.average.reset(gdImageCreateTrueColor(W, H));
+  p.memory.average.reset(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
   gdImageAlphaBlending(p.memory.average.get(), 0);
   wait_until_ms(clock, 40);
 
@@ -170,7 +150,7 @@ void credits(opc_sink s, const unsigned char *picture_png, int picture_size, con
   for (int i = 0; i < CAPTION_FRAMES; ++i) {
     pan_step(&p);
     caption_frame(out, caption, p.frame, phases);
-    gdImageCopyMerge(out, p.frame, 0, 0, 0, 0, W, H, i <= 99 ? 100 - i : i - 100);
+    gdImageCopyMerge(out, p.frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, i <= 99 ? 100 - i : i - 100);
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, out);
   }

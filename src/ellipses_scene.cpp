@@ -3,14 +3,15 @@
 #include "ellipses.h"
 #include "hsv.h"
 #include "opcgd.h"
+#include "scene_math.h"
 #include "wait_until.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int TINT_FROM = 200, WANDER_FROM = 400;
 
 // One axis of the wandering centre: a step towards the target, or, once
@@ -25,14 +26,6 @@ void wander(int *centre, int *target, int frame, int span, int low) {
     *target = std::rand() % span + low;
 }
 
-// Adds in double precision, rounds back to single, and wraps at `limit`.
-float advance(float value, double step, double limit, bool wrap_at_equal) {
-  value = float(double(value) + step);
-  if (wrap_at_equal ? double(value) >= limit : double(value) > limit)
-    value = float(double(value) - limit);
-  return value;
-}
-
 // Pixel (x, y) gets hue base + (x + y) / 90, added step by step down each
 // column from the column's start.
 void fill_rainbow(gdImagePtr colours, float base_hue) {
@@ -42,9 +35,9 @@ void fill_rainbow(gdImagePtr colours, float base_hue) {
     hsv.h = column_hue;
     for (int y = 0; y < 16; ++y) {
       gdImageSetPixel(colours, x, y, int(hsv_to_rgb(&hsv)));
-      hsv.h = advance(hsv.h, 1.0 / 90, 1.0, true);
+      hsv.h = phase_step(hsv.h, 1.0 / 90, 1.0);
     }
-    column_hue = advance(column_hue, 1.0 / 90, 1.0, true);
+    column_hue = phase_step(column_hue, 1.0 / 90, 1.0);
   }
 }
 
@@ -69,9 +62,10 @@ void ellipses(opc_sink s, alsaplay_t alsa, int end_ms) {
       fill_rainbow(colours, base_hue);
       gdImageCopyMultiply(frame, colours, 0, 0, 0, 0, 32, 16);
     }
-    base_hue = advance(base_hue, 1.0 / 180, 1.0, true);
-    a = advance(a, 0.11, TWO_PI, false);
-    b = advance(b, 0.09, TWO_PI, false);
+    base_hue = phase_step(base_hue, 1.0 / 180, 1.0);
+    // A float never equals 2 pi: wrapping at it or only past it is the same.
+    a = phase_step(a, 0.11, 2 * std::numbers::pi);
+    b = phase_step(b, 0.09, 2 * std::numbers::pi);
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, frame);
   }

@@ -7,6 +7,7 @@
 
 #include <cassert>
 #include <cmath>
+#include <numbers>
 
 #ifdef NDEBUG
 #error "the greetings flight checks its zoom with assert(): build it without NDEBUG"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
 constexpr int HOP_FRAMES = 50; // steps of a jump's travel (51 frames)
 
 // A centre coordinate on the way: float(from) + float(i * d) / divisor,
@@ -75,7 +75,7 @@ void linear(opc_sink s, int move, image_zoom_t zoom) {
 
 void jump(opc_sink s, int move, image_zoom_t zoom) {
   hop(s, move, zoom, 5, [](const move_s &m, int i) {
-    const float swell = i == 0 ? 0.0f : std::sin(float(i * PI / HOP_FRAMES));
+    const float swell = i == 0 ? 0.0f : std::sin(float(i * std::numbers::pi / HOP_FRAMES));
     const float base = i < 25 ? m.from_zoom : m.to_zoom;
     return base + (16.0f - base) * swell;
   });
@@ -83,7 +83,7 @@ void jump(opc_sink s, int move, image_zoom_t zoom) {
 
 void jump_out(opc_sink s, int move, image_zoom_t zoom) {
   hop(s, move, zoom, 12, [](const move_s &m, int i) {
-    const float ease = i == 0 ? 0.0f : std::sin(float(i * (PI / 2) / HOP_FRAMES));
+    const float ease = i == 0 ? 0.0f : std::sin(float(i * (std::numbers::pi / 2) / HOP_FRAMES));
     return m.from_zoom + (m.to_zoom - m.from_zoom) * ease;
   });
 }

@@ -1,22 +1,17 @@
 #include "image_linear.h"
 
 #include "fades.h"
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "wait_until.h"
-
-namespace {
-
-constexpr int W = 32, H = 16;
-
-} // namespace
 
 void image_linear(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *png, int png_size) {
   const wait_until_t clock = wait_until_init();
   const gdImagePtr picture = DECODE_PNG_OR_FAIL(png, png_size);
-  const gdImagePtr frame = gdImageCreateTrueColor(W, H);
-  const int pw = gdImageSX(picture), ph = gdImageSY(picture);
+  const gdImagePtr frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
 
   const auto release = [&] {
     gdImageDestroy(picture);
@@ -24,27 +19,18 @@ void image_linear(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *
     wait_until_done(clock);
   };
 
-  int window_w, window_h, travel_x, travel_y;
-  float speed;
-  if (ph * W == H * pw) { // the wall's own shape: nothing to scroll
+  const wall_window_s window = wall_window_fit(gdImageSX(picture), gdImageSY(picture));
+  if (window.whole) { // nothing to scroll
     opc_put_gd_image_32x16z(s, picture);
     release();
     return;
-  } else if (ph * W < H * pw) { // wide
-    window_w = ph * W / H;
-    window_h = ph;
-    travel_x = pw - window_w;
-    travel_y = 0;
-    speed = float(4.0 * H / W / ph);
-  } else { // tall
-    window_w = pw;
-    window_h = pw * H / W;
-    travel_x = 0;
-    travel_y = ph - window_h;
-    speed = float(4.0 * W / H / pw);
   }
+  // The window spans a wide picture's height, a tall one's width.
+  const bool wide = window.travel_x > 0;
+  const float speed = wide ? float(4.0 * MATRIX_HEIGHT / MATRIX_WIDTH / window.h)
+                           : float(4.0 * MATRIX_WIDTH / MATRIX_HEIGHT / window.w);
 
-  gdImageCopyResampled(frame, picture, 0, 0, 0, 0, W, H, window_w, window_h);
+  gdImageCopyResampled(frame, picture, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, window.w, window.h);
   fade_in(s, frame, 25, 40);
   wait_until_ms(clock, 40);
 
@@ -59,9 +45,9 @@ void image_linear(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *
       wait_until_timeout(clock);
       continue;
     }
-    const int x = int(float(travel_x) * p * 0.5f);
-    const int y = int(float(travel_y) * p * 0.5f);
-    gdImageCopyResampled(frame, picture, 0, 0, x, y, W, H, window_w, window_h);
+    const int x = int(float(window.travel_x) * p * 0.5f);
+    const int y = int(float(window.travel_y) * p * 0.5f);
+    gdImageCopyResampled(frame, picture, 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, window.w, window.h);
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, frame);
   }

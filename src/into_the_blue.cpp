@@ -3,24 +3,20 @@
 #include "assets.h"
 #include "fades.h"
 #include "image_zoom.h"
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "scene_math.h"
 #include "wait_until.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int DRIFT_FRAMES = 530, SWING_FRAMES = 130;
-constexpr int W = 32, H = 16;
 
-float next_angle(float angle) {
-  angle = float(double(angle) + 0.1);
-  if (double(angle) >= TWO_PI)
-    angle = float(double(angle) - TWO_PI);
-  return angle;
-}
+float next_angle(float angle) { return phase_step(angle, 0.1, 2 * std::numbers::pi); }
 
 // A step on one axis, turned round at the bounds; the turn shows from the
 // next frame, so the centre may pass a bound by a pixel.
@@ -36,7 +32,7 @@ void bounce(int position, int *step, int low, int high) {
 void into_the_blue(opc_sink s, alsaplay_t alsa, int end_ms) {
   const wait_until_t clock = wait_until_init();
   const gdImagePtr picture = DECODE_PNG_OR_FAIL(INTO_THE_BLUE, int(INTO_THE_BLUE_SIZE));
-  const gdImagePtr frame = gdImageCreateTrueColor(W, H);
+  const gdImagePtr frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
   const image_zoom_t zoom = image_zoom_init(frame, picture);
   const int pw = gdImageSX(picture), ph = gdImageSY(picture);
 
@@ -55,14 +51,14 @@ void into_the_blue(opc_sink s, alsaplay_t alsa, int end_ms) {
     const float z = float(double(sine) + 1.0 + 1.1);
     x += dx;
     y += dy;
-    bounce(x, &dx, W, pw - W);
-    bounce(y, &dy, H, ph - H);
+    bounce(x, &dx, MATRIX_WIDTH, pw - MATRIX_WIDTH);
+    bounce(y, &dy, MATRIX_HEIGHT, ph - MATRIX_HEIGHT);
     image_zoom_calc(zoom, x, y, z);
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, frame);
   }
 
-  angle = float(double(angle) + 0.9);
+  angle = phase_add(angle, 0.9);
   for (int i = 0; i < SWING_FRAMES; ++i) {
     angle = next_angle(angle);
     const float z = float(1.1 + (double(std::sin(angle)) + 1.0) * 3.0);

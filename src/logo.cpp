@@ -3,16 +3,17 @@
 #include "assets.h"
 #include "hsv.h"
 #include "opcgd.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "wait_until.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
 constexpr int DRAWING_FRAMES = 199, HOLD_FRAMES = 25, COLLAPSE_FRAMES = 25;
 static_assert(DRAWING_FRAMES + HOLD_FRAMES + COLLAPSE_FRAMES == LOGO_FRAMES);
 constexpr int GLOW_STEPS = 23; // a pixel is redrawn on this many frames, brighter each time
@@ -39,7 +40,7 @@ void logo_draw(opc_sink s) {
 
   for (int i = 0; i < DRAWING_FRAMES; ++i) {
     // Hues past 1.0 are left as they are: the conversion wraps them.
-    hsv.h = float(double(float(i) / 175.0f) - 0.08);
+    hsv.h = phase_add(float(i) / 175.0f, -0.08);
     if (hsv.h < 0)
       hsv.h += 1.0f;
     for (int j = 1; j <= GLOW_STEPS; ++j) {
@@ -62,8 +63,8 @@ void logo_draw(opc_sink s) {
   }
 
   float t = 0.0f;
-  for (int i = 0; i < COLLAPSE_FRAMES; ++i, t = float(double(t) + 0.04)) {
-    const int q = int(15.0f * std::cos(float(double(t) * PI / 2)));
+  for (int i = 0; i < COLLAPSE_FRAMES; ++i, t = phase_add(t, 0.04)) {
+    const int q = int(15.0f * std::cos(float(double(t) * std::numbers::pi / 2)));
     gdImageFilledRectangle(frame, 0, 0, 31, 15, 0);
     gdImageCopyResampled(frame, logo, 0, 15 - q, 0, 0, 32, q + 1, 32, 16);
     wait_until_timeout(clock);

@@ -7,10 +7,10 @@
 #include "wait_until.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
 constexpr int WHEAT = 0xF5DEB3;
 
 } // namespace
@@ -28,7 +28,7 @@ void present_draw(opc_sink s) {
   // The word dips to the bottom row and back up over the scene's frames.
   for (int i = 0; i < PRESENT_FRAMES; ++i) {
     const int k = i < PRESENT_FRAMES / 2 ? i : PRESENT_FRAMES - i;
-    const float w = std::cos(float(k * PI / PRESENT_FRAMES));
+    const float w = std::cos(float(k * std::numbers::pi / PRESENT_FRAMES));
     gdImageCopy(frame, title, 0, 0, 0, 0, 32, 16);
     gdImageCopy(frame, text, 32 - i, 8 - int(8 * w), 0, 0, 28, 8);
     wait_until_timeout(clock);

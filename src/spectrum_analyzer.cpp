@@ -1,7 +1,9 @@
 #include "spectrum_analyzer.h"
 
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "picture_decode.h"
+#include "scene_math.h"
 #include "wait_until.h"
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 
 fftwf_plan fft = nullptr;
 float fdata[SPECTRUM_POINTS];
@@ -62,9 +65,6 @@ void visualize(const unsigned char *block, int size) {
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
-constexpr int W = 32, H = 16;
-
 // Bar i rises from the bottom by the logarithm of its band's power; rows
 // dim towards the top of the bar, and the top three rows are red.
 void draw_bars(gdImagePtr overlay) {
@@ -105,8 +105,8 @@ void image_sinus_analyzer(opc_sink s, alsaplay_t alsa, int end_ms, const unsigne
   fft = fftwf_plan_dft_r2c_1d(SPECTRUM_POINTS, fdata, out_cpx, FFTW_ESTIMATE);
   alsaplay_set_tap(alsa, visualize);
   const gdImagePtr pic = DECODE_PNG_OR_FAIL(png, png_size);
-  const gdImagePtr frame = gdImageCreateTrueColor(W, H);
-  const gdImagePtr overlay = gdImageCreateTrueColor(W, H);
+  const gdImagePtr frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
+  const gdImagePtr overlay = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
 
   // The tap goes before the plan and its output: alsaplay_set_tap returns
   // only when no call of the tap is running any more.
@@ -122,36 +122,25 @@ void image_sinus_analyzer(opc_sink s, alsaplay_t alsa, int end_ms, const unsigne
     out_cpx = nullptr;
   };
 
-  const int pw = gdImageSX(pic), ph = gdImageSY(pic);
-  int window_w, window_h, travel_x = 0, travel_y = 0;
-  if (ph * W == pw * H) { // the wall's own shape: shown once
+  const wall_window_s window = wall_window_fit(gdImageSX(pic), gdImageSY(pic));
+  if (window.whole) { // shown once
     opc_put_gd_image_32x16z(s, pic);
     release();
     return;
-  } else if (ph * W < pw * H) {
-    window_w = ph * W / H;
-    window_h = ph;
-    travel_x = pw - window_w;
-  } else {
-    window_h = pw * H / W;
-    window_w = pw;
-    travel_y = ph - window_h;
   }
   wait_until_ms(clock, 40);
 
   float phase = 4.71238899230957f;
   int count = 0;
   while (alsaplay_pos_time(alsa) < end_ms) {
-    phase = float(double(phase) + 0.033);
-    if (double(phase) >= TWO_PI)
-      phase = float(double(phase) - TWO_PI);
+    phase = phase_step(phase, 0.033, 2 * std::numbers::pi);
     const float sine = std::sin(phase);
-    const int x = int((1 + sine) * float(travel_x) * 0.5f);
-    const int y = int((1 + sine) * float(travel_y) * 0.5f);
-    gdImageCopyResampled(frame, pic, 0, 0, x, y, W, H, window_w, window_h);
-    gdImageCopy(overlay, frame, 0, 0, 0, 0, W, H);
+    const int x = int((1 + sine) * float(window.travel_x) * 0.5f);
+    const int y = int((1 + sine) * float(window.travel_y) * 0.5f);
+    gdImageCopyResampled(frame, pic, 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, window.w, window.h);
+    gdImageCopy(overlay, frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT);
     draw_bars(overlay);
-    gdImageCopyMerge(frame, overlay, 0, 0, 0, 0, W, H, next_weight(&count));
+    gdImageCopyMerge(frame, overlay, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, next_weight(&count));
     wait_until_timeout(clock);
     opc_put_gd_image_32x16z(s, frame);
   }

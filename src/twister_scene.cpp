@@ -1,6 +1,7 @@
 #include "twister_scene.h"
 
 #include "opcgd.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "twister.h"
 #include "wait_until.h"
@@ -14,11 +15,8 @@ struct bar_state {
   int horizontal = 0;
 };
 
-// Additions in double precision, stored in single precision.
-float plus(float value, double step) { return float(double(value) + step); }
-
 void pump(bar_state *bar) {
-  bar->twist = plus(bar->twist, bar->direction * 0.002);
+  bar->twist = phase_add(bar->twist, bar->direction * 0.002);
   if (double(bar->twist) >= 0.2)
     bar->direction = -1;
   if (bar->twist <= 0.0f)
@@ -27,18 +25,16 @@ void pump(bar_state *bar) {
 
 void hue_step(bar_state *bar) {
   for (hsv_t &c : bar->colour) {
-    c.h = plus(c.h, 1.0 / 120);
-    while (c.h >= 1.0f)
-      c.h = plus(c.h, -1.0);
+    c.h = phase_wrap(c.h, 1.0 / 120, 1.0);
   }
 }
 
 // What changes for the frame after frame `n`, by hundreds of frames.
 void update(bar_state *bar, int n) {
   switch (n / 100) {
-  case 0: bar->twist = plus(bar->twist, 0.0005); break;
+  case 0: bar->twist = phase_add(bar->twist, 0.0005); break;
   case 1: break;
-  case 2: bar->twist = plus(bar->twist, -0.0005); break;
+  case 2: bar->twist = phase_add(bar->twist, -0.0005); break;
   case 3:
   case 4: pump(bar); break;
   case 5:

@@ -3,6 +3,7 @@
 // shrinks it onto the 32x16 wall.
 #include "opcgd.h"
 #include "pictures.h"
+#include "scene_math.h"
 
 #include "child_process.h"
 #include "gdfont4x8.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <set>
 #include <string>
 #include <tuple>
@@ -263,8 +265,7 @@ TEST(credit_portraits, panning_the_graphics_portrait_over_old_frames_leaves_no_t
     float phase = start;
     int worst = 0;
     for (int frame = 0; frame < 200; ++frame) {
-      phase = float(double(phase) + 0.07);
-      if (phase >= 6.283185307179586) phase = float(double(phase) - 6.283185307179586);
+      phase = phase_step(phase, 0.07, 2 * std::numbers::pi);
       const int y = int((std::sin(phase) + 1.0f) * float(travel) * 0.5f);
       gdImageCopyResampled(kept.get(), pic.get(), 0, 0, 0, y, 32, 16, 198, window);
       image_ptr fresh = wall_frame(pic.get(), 0, y, 198, window);

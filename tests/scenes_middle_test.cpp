@@ -9,6 +9,7 @@
 #include "image_zoom.h"
 #include "into_the_blue.h"
 #include "scene_harness.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "spectrum_analyzer.h"
 #include "thank_slide.h"
@@ -21,6 +22,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <algorithm>
 #include <memory>
 
@@ -95,8 +97,7 @@ TEST_F(IntoTheBlue, DriftsFrom151x101ToItsEndAndSwingsFor660Frames) {
   // The angle steps 0.1 per frame from 0.1; the centre ends at (166, 76).
   float angle = 0.1f;
   for (int i = 1; i < 530; ++i)
-    angle = float(double(angle) + 0.1) >= 6.283185307179586 ? float(double(float(double(angle) + 0.1)) - 6.283185307179586)
-                                                             : float(double(angle) + 0.1);
+    angle = phase_step(angle, 0.1, 2 * std::numbers::pi);
   EXPECT_EQ(frames[24 + 529], view(166, 76, float(double(std::sin(angle)) + 1.0 + 1.1)));
 }
 
@@ -155,19 +156,16 @@ TEST(TwisterScene, FollowsItsScheduleFrameByFrame) {
     ASSERT_EQ(frames[size_t(n)], pixels_of(expected.get())) << "frame " << n;
     const bool winding = n < 100, unwinding = n >= 200 && n < 300, pumping = n >= 300 && n < 1100;
     if (winding)
-      twist = float(double(twist) + 0.0005);
+      twist = phase_add(twist, 0.0005);
     if (unwinding)
-      twist = float(double(twist) - 0.0005);
+      twist = phase_add(twist, -0.0005);
     if (n >= 700 && n < 1100)
       horizontal = 1;
     if (n >= 500 && n < 1100)
-      for (hsv_t &c : colour) {
-        c.h = float(double(c.h) + 1.0 / 120);
-        while (c.h >= 1.0f)
-          c.h = float(double(c.h) - 1.0);
-      }
+      for (hsv_t &c : colour)
+        c.h = phase_wrap(c.h, 1.0 / 120, 1.0);
     if (pumping) {
-      twist = float(double(twist) + direction * 0.002);
+      twist = phase_add(twist, direction * 0.002);
       if (double(twist) >= 0.2)
         direction = -1;
       if (twist <= 0.0f)
@@ -209,11 +207,8 @@ TEST_F(Analyser, BarsFadeInAndOutOverTheGlidingPictureAndTheTapComesAndGoes) {
   // The gliding window of frame n: the phase steps 0.033 from 3 pi / 2.
   const auto window_at = [&](int n) {
     float phase = 4.71238899230957f;
-    for (int i = 0; i <= n; ++i) {
-      phase = float(double(phase) + 0.033);
-      if (double(phase) >= 6.283185307179586)
-        phase = float(double(phase) - 6.283185307179586);
-    }
+    for (int i = 0; i <= n; ++i)
+      phase = phase_step(phase, 0.033, 2 * std::numbers::pi);
     const int y = int((1 + std::sin(phase)) * float(305 - 59) * 0.5f);
     image_ptr window(gdImageCreateTrueColor(32, 16));
     gdImageCopyResampled(window.get(), picture.get(), 0, 0, 0, y, 32, 16, 119, 59);
@@ -292,12 +287,10 @@ TEST(Credits, EachCreditPlaysItsFrameCountAndThePanCarriesOn) {
       picture = decode(p.png, p.size);
       pan.reset(gdImageCreateTrueColor(32, 16));
     }
-    sinpos = float(double(sinpos) + 0.07);
-    if (double(sinpos) >= 6.283185307179586)
-      sinpos = float(double(sinpos) - 6.283185307179586);
-    const int window_h = 16 * p.width / 32;
-    const int y = int((std::sin(sinpos) + 1) * float(p.height - window_h) * 0.5f);
-    gdImageCopyResampled(pan.get(), picture.get(), 0, 0, 0, y, 32, 16, p.width, window_h);
+    sinpos = phase_step(sinpos, 0.07, 2 * std::numbers::pi);
+    const wall_window_s window = wall_window_fit(p.width, p.height);
+    const int y = int((std::sin(sinpos) + 1) * float(window.travel_y) * 0.5f);
+    gdImageCopyResampled(pan.get(), picture.get(), 0, 0, 0, y, 32, 16, window.w, window.h);
     if (step >= 25 && step < each - 25)
       continue; // the caption
     image_ptr out(gdImageCreateTrueColor(32, 16));

@@ -9,6 +9,7 @@
 #include "logo.h"
 #include "present.h"
 #include "scene_harness.h"
+#include "scene_math.h"
 #include "show_timeline.h"
 #include "title_zoom.h"
 #include "virtual_player.h"
@@ -134,7 +135,7 @@ TEST_F(OpeningScenes, LogoDrawsInWritingOrderHoldsAndCollapses) {
     const int p = logo_entry(n);
     ASSERT_GE(p, 0) << "entry " << n;
     EXPECT_EQ(frames[size_t(n)][size_t(p)], BLACK) << "entry " << n << " before its frame";
-    float hue = float(double(float(n + 1) / 175.0f) - 0.08);
+    float hue = phase_add(float(n + 1) / 175.0f, -0.08);
     if (hue < 0)
       hue += 1.0f;
     const hsv_t glow{hue, 1.0f, 1.0f / 24.0f};
@@ -188,6 +189,26 @@ TEST_F(OpeningScenes, PanoramaWhoseCueHasPassedOnlyFades) {
   h.play_until(30000);
   image_linear(h.sink, h.alsa, show_cue_ms("panorama"), PNG_SUPER_WORLD, int(PNG_SUPER_WORLD_SIZE));
   EXPECT_EQ(h.frames(24 + PANORAMA_FRAMES_AFTER_CUE).size(), std::size_t(24 + PANORAMA_FRAMES_AFTER_CUE));
+}
+
+// A tall picture 64 wide: a 64x32 window, 64 rows of travel, a speed of
+// 4 x 32 / 16 / 64 = 0.125 (exact in binary), so 16 steps reach 2.0 and the
+// 15 frames between show the window 4, 8, ..., 60 rows down.
+TEST_F(OpeningScenes, TallPictureSweepsDownwardsInAQuarterOfItsWidthInFrames) {
+  image_ptr picture(gdImageCreateTrueColor(64, 96));
+  for (int y = 0; y < 96; ++y)
+    gdImageLine(picture.get(), 0, y, 63, y, gdTrueColor(2 * y, 255 - 2 * y, y % 7 * 30));
+  int size = 0;
+  const std::unique_ptr<void, decltype(&gdFree)> png(gdImagePngPtr(picture.get(), &size), gdFree);
+  h.play_until(1000);
+  image_linear(h.sink, h.alsa, 4000, static_cast<const unsigned char *>(png.get()), size);
+  const auto frames = h.frames(24 + 15 + 24);
+  ASSERT_EQ(frames.size(), size_t(24 + 15 + 24));
+  image_ptr view(gdImageCreateTrueColor(32, 16));
+  for (int k = 1; k <= 15; ++k) {
+    gdImageCopyResampled(view.get(), picture.get(), 0, 0, 0, 4 * k, 32, 16, 64, 32);
+    EXPECT_EQ(frames[size_t(23 + k)], pixels_of(view.get())) << "sweep frame " << k;
+  }
 }
 
 TEST_F(OpeningScenes, PictureOfTheWallsShapeIsSentOnceAtOnce) {

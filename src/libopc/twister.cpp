@@ -1,19 +1,20 @@
 #include "twister.h"
 
 #include "render_work.h"
+#include "scene_math.h"
 
 #include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 
 namespace {
 
-// Spelled out rather than derived, so that the corner angles round the same
-// way in every build.
-constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kPi = 3.141592653589793;
-constexpr double kQuarterPi = 0.7853981633974483;
+// Halving and quartering are exact: the corner angles round the same way in every build.
+constexpr double kPi = std::numbers::pi;
+constexpr double kHalfPi = kPi / 2;
+constexpr double kQuarterPi = kPi / 4;
 
 // Rotations never get this far in use; if a caller's twist or spin does, one
 // exact remainder keeps the half-turn loops below short (a float far enough
@@ -29,9 +30,9 @@ float into_half_turn(float start, float la) {
   if (std::fabs(rotation) > kFarRotation)
     la = float(std::fmod(rotation, kPi) - double(start));
   while (double(start + la) >= kPi)
-    la = float(double(la) - kPi);
+    la = phase_add(la, -kPi);
   while (double(start + la) < 0.0)
-    la = float(double(la) + kPi);
+    la = phase_add(la, kPi);
   return la;
 }
 
@@ -136,9 +137,7 @@ void twister_calc(twister_t d) {
   }
 
   // A negative step is left unwrapped here; the rows above cope with it.
-  d->start = d->start + d->step;
-  if (double(d->start) >= kPi)
-    d->start = float(double(d->start) - kPi);
+  d->start = phase_step(d->start, d->step, kPi);
 
   // Area averaging smooths the face edges; the work image is opaque, so every
   // target pixel is replaced.

@@ -12,6 +12,7 @@
 #include "logo.h"
 #include "pictures.h"
 #include "png_write.h"
+#include "scene_math.h"
 
 #include <gd.h>
 
@@ -92,7 +93,7 @@ image_ptr finished_logo() {
     const int p = logo_draw[std::size_t(n)];
     if (p < 0)
       continue;
-    float h = float(double(float(n + 23) / 175.0f) - 0.08);
+    float h = phase_add(float(n + 23) / 175.0f, -0.08);
     if (h < 0)
       h = float(h + 1.0);
     const hsv_t colour{h, 1.0f, 23.0f / 24.0f};
