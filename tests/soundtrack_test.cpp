@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <functional>
 #include <set>
 #include <string>
@@ -33,7 +34,7 @@
 
 namespace {
 
-constexpr double PI = 3.14159265358979323846;
+using std::numbers::pi;
 constexpr double RATE = 44100.0;
 
 // Amplitude of the component at `hz` (a whole number of periods over the
@@ -41,7 +42,7 @@ constexpr double RATE = 44100.0;
 double amplitude_at(const std::vector<double> &x, double hz, size_t from = 0) {
   double re = 0.0, im = 0.0;
   for (size_t n = from; n < x.size(); ++n) {
-    const double w = 2.0 * PI * hz * double(n - from) / RATE;
+    const double w = 2.0 * pi * hz * double(n - from) / RATE;
     re += x[n] * std::cos(w);
     im -= x[n] * std::sin(w);
   }
@@ -70,7 +71,7 @@ double energy(const std::vector<double> &x, size_t from, size_t to) {
 }
 
 std::vector<double> sine(double hz, double amplitude, size_t n) {
-  return generate(n, [&](size_t i) { return amplitude * std::sin(2.0 * PI * hz * double(i) / RATE); });
+  return generate(n, [&](size_t i) { return amplitude * std::sin(2.0 * pi * hz * double(i) / RATE); });
 }
 
 // ---- oscillators ----------------------------------------------------------
@@ -81,7 +82,7 @@ TEST(SynthOscillator, SawHarmonicsFallAsOneOverTheirNumber) {
   const auto x = generate(44100, [&](size_t) { return osc_saw(&o, 441.0 / RATE); });
   // A saw from -1 to 1 has harmonics of 2 / (pi n).
   for (int n = 1; n <= 3; ++n)
-    EXPECT_NEAR(amplitude_at(x, 441.0 * n), 2.0 / (PI * n), 0.02 * 2.0 / (PI * n)) << "harmonic " << n;
+    EXPECT_NEAR(amplitude_at(x, 441.0 * n), 2.0 / (pi * n), 0.02 * 2.0 / (pi * n)) << "harmonic " << n;
   EXPECT_NEAR(mean(x), 0.0, 1e-3);
 }
 
@@ -220,14 +221,14 @@ double response(const std::function<double(double)> &filter, double hz) {
   const size_t n = 88200;
   std::vector<double> y(n);
   for (size_t i = 0; i < n; ++i)
-    y[i] = filter(std::sin(2.0 * PI * hz * double(i) / RATE));
+    y[i] = filter(std::sin(2.0 * pi * hz * double(i) / RATE));
   return amplitude_at(y, hz, 44100);
 }
 
 // |H| of a second-order Butterworth low-pass after the bilinear transform
 // pre-warped at the cut-off.
 double warped_butterworth(double hz, double cutoff) {
-  const double w = std::tan(PI * hz / RATE) / std::tan(PI * cutoff / RATE);
+  const double w = std::tan(pi * hz / RATE) / std::tan(pi * cutoff / RATE);
   return 1.0 / std::sqrt(1.0 + w * w * w * w);
 }
 
@@ -284,7 +285,7 @@ TEST(SynthFilter, StaysBoundedWhenTheCutoffJumpsEverySample) {
 TEST(SynthFilter, BiquadHighpassIsButterworthAtTwentyHertz) {
   biquad_s f;
   biquad_highpass(&f, 20.0, 0.70710678, RATE);
-  const double w = std::tan(PI * 10.0 / RATE) / std::tan(PI * 20.0 / RATE);
+  const double w = std::tan(pi * 10.0 / RATE) / std::tan(pi * 20.0 / RATE);
   const double expected = w * w / std::sqrt(1.0 + w * w * w * w);
   EXPECT_NEAR(response([&](double x) { return biquad_process(&f, x); }, 10.0), expected, 0.02 * expected);
   EXPECT_NEAR(response([&](double x) { return biquad_process(&f, x); }, 1000.0), 1.0, 0.005);
@@ -532,7 +533,7 @@ TEST(LoudnessMeter, FullScaleSineInOneChannelReadsMinusThreeLufs) {
   const std::vector<double> silence(tone.size(), 0.0);
   EXPECT_NEAR(lufs_of(tone, silence), -3.01, 0.05);
   EXPECT_NEAR(lufs_of(tone, tone), 0.0, 0.05);
-  const auto tone48 = generate(10 * 48000, [](size_t i) { return std::sin(2.0 * PI * 997.0 * double(i) / 48000.0); });
+  const auto tone48 = generate(10 * 48000, [](size_t i) { return std::sin(2.0 * pi * 997.0 * double(i) / 48000.0); });
   EXPECT_NEAR(lufs_of(tone48, std::vector<double>(tone48.size(), 0.0), 48000.0), -3.01, 0.05);
 }
 
@@ -921,7 +922,7 @@ public:
     for (int i = 0; i < 4096; ++i) {
       const size_t frame = size_t((block - 1) * 2048 + i);
       const float mono = float(int(d.pcm[2 * frame]) + int(d.pcm[2 * frame + 1])) * 1.52587890625e-05f;
-      in_[i] = hann ? mono * float(0.5 - 0.5 * std::cos(2.0 * PI * i / 4096.0)) : mono;
+      in_[i] = hann ? mono * float(0.5 - 0.5 * std::cos(2.0 * pi * i / 4096.0)) : mono;
     }
     fftwf_execute(plan_);
     std::vector<double> bins(32, 0.0);

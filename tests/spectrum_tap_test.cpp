@@ -16,13 +16,14 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
+using std::numbers::pi;
 
 // One 8192-byte block of 2048 stereo frames from two sample functions.
 template <typename Left, typename Right> std::vector<unsigned char> block(Left left, Right right) {
@@ -58,7 +59,7 @@ protected:
   // A tone of `periods` whole periods over the 4096 samples of two blocks.
   void play_tone(double periods, double amplitude) {
     for (int half = 0; half < 2; ++half) {
-      const auto tone = [&](int i) { return amplitude * std::sin(2 * PI * periods * (2048 * half + i) / 4096.0); };
+      const auto tone = [&](int i) { return amplitude * std::sin(2 * pi * periods * (2048 * half + i) / 4096.0); };
       const auto b = block(tone, tone);
       visualize(b.data(), int(b.size()));
     }
@@ -139,8 +140,8 @@ TEST_F(SpectrumTap, BandsSumThePowerOfTheirIndexRanges) {
   for (int half = 0; half < 2; ++half) {
     const auto mix = [&](int i) {
       const double t = 2048 * half + i;
-      return 3000 * std::sin(2 * PI * 3 * t / 4096) + 2000 * std::sin(2 * PI * 70.5 * t / 4096) +
-             1500 * std::cos(2 * PI * 900 * t / 4096) + 800 * std::sin(2 * PI * 1700 * t / 4096);
+      return 3000 * std::sin(2 * pi * 3 * t / 4096) + 2000 * std::sin(2 * pi * 70.5 * t / 4096) +
+             1500 * std::cos(2 * pi * 900 * t / 4096) + 800 * std::sin(2 * pi * 1700 * t / 4096);
     };
     const auto b = block(mix, [&](int i) { return mix(i) / 2; });
     visualize(b.data(), 8192);
@@ -157,8 +158,8 @@ TEST_F(SpectrumTap, BandsSumThePowerOfTheirIndexRanges) {
     for (int k = first_index[band]; k < first_index[band + 1]; ++k) {
       double re = 0, im = 0;
       for (int n = 0; n < 4096; ++n) {
-        re += samples[size_t(n)] * std::cos(2 * PI * k * n / 4096);
-        im -= samples[size_t(n)] * std::sin(2 * PI * k * n / 4096);
+        re += samples[size_t(n)] * std::cos(2 * pi * k * n / 4096);
+        im -= samples[size_t(n)] * std::sin(2 * pi * k * n / 4096);
       }
       expected += re * re + im * im;
     }

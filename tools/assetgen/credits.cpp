@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,7 @@ void shoulders(gdImagePtr im, int cx, int top, int half_width, int cloth, int cl
 void light_bulb(gdImagePtr im, int cx, int cy) {
   const int glow = gdTrueColor(255, 236, 120);
   for (int i = 0; i < 12; ++i) {
-    const float a = float(i) * 3.14159265f / 6.0f;
+    const float a = float(i) * std::numbers::pi_v<float> / 6.0f;
     draw_thick_line(im, cx + int(std::cos(a) * 38.0f), cy + int(std::sin(a) * 38.0f),
                     cx + int(std::cos(a) * 50.0f), cy + int(std::sin(a) * 50.0f), 5, glow);
   }
@@ -119,7 +120,7 @@ void spiky_hair(gdImagePtr im, int cx, int cy, int rx, int ry, int colour) {
   std::vector<gdPoint> hair;
   const int spikes = 9;
   for (int i = 0; i <= 2 * spikes; ++i) {
-    const float a = 3.14159265f * (1.05f + 0.9f * float(i) / float(2 * spikes));
+    const float a = std::numbers::pi_v<float> * (1.05f + 0.9f * float(i) / float(2 * spikes));
     const float reach = i % 2 == 1 ? 1.38f + 0.1f * float(i % 4) : 1.02f;
     hair.push_back({cx + int(std::cos(a) * float(rx) * reach), cy + int(std::sin(a) * float(ry) * reach)});
   }

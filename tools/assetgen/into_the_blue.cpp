@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -105,7 +106,7 @@ void limb_fills(gdImagePtr im, std::span<const limb_s> limbs) {
 }
 
 limb_s finger(float degrees, int length, int width) {
-  const float a = degrees * 3.14159265f / 180.0f;
+  const float a = degrees * std::numbers::pi_v<float> / 180.0f;
   const float dx = std::cos(a), dy = std::sin(a);
   return {{kHandX + int(dx * 6.0f), kHandY + 6 + int(dy * 6.0f)},
           {kHandX + int(dx * float(length)), kHandY + 6 + int(dy * float(length))},

@@ -7,9 +7,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 inline constexpr int SYNTH_RATE = 44100;
-inline constexpr double SYNTH_PI = 3.14159265358979323846;
+inline constexpr double SYNTH_PI = std::numbers::pi;
 inline constexpr double SYNTH_FRAMES_PER_BEAT = 22050.0;
 
 // The frame a beat position falls on.

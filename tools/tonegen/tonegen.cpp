@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 
 namespace {
 
@@ -60,7 +61,6 @@ int main(int argc, char **argv) {
   while (ogg_stream_flush(&stream, &page))
     write_page(out, page);
 
-  const double pi = 3.141592653589793;
   const double frequency[2] = {440.0, 660.0};
   long done = 0;
   bool finished = false;
@@ -72,7 +72,7 @@ int main(int argc, char **argv) {
       float **buffer = vorbis_analysis_buffer(&dsp, int(chunk));
       for (long i = 0; i < chunk; ++i)
         for (int c = 0; c < channels; ++c)
-          buffer[c][i] = float(0.5 * std::sin(2 * pi * frequency[c] * double(done + i) / double(rate)));
+          buffer[c][i] = float(0.5 * std::sin(2 * std::numbers::pi * frequency[c] * double(done + i) / double(rate)));
       vorbis_analysis_wrote(&dsp, int(chunk));
       done += chunk;
     }
