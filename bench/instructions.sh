@@ -25,7 +25,7 @@
 # not the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. bench/simulator.sh
+. scripts/simulator.sh
 
 IPC=${IPC:-0.6}
 CLOCK_HZ=1200000000
@@ -47,8 +47,8 @@ start=$(date +%s)
   build/bench/scene_instructions >"$out/scenes.log" 2>&1 &
 scenes_pid=$!
 
-start_simulator "$out/ledsim.log" --summary "$out/ledsim_summary.txt" >/dev/null
-OPC=127.0.0.1:$port "${callgrind[@]}" --callgrind-out-file="$out/show.%p" \
+start_simulator "$out/ledsim.log" 127.0.0.1:0 --summary "$out/ledsim_summary.txt" >/dev/null
+OPC=$simulator_opc "${callgrind[@]}" --callgrind-out-file="$out/show.%p" \
   build/tests/demo_virtual >"$out/show.log" 2>&1
 kill "$simulator"
 wait "$simulator" || true

@@ -31,7 +31,7 @@
 #                tools/ledsim/scene_marks.h).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. bench/simulator.sh
+. scripts/simulator.sh
 started=$SECONDS
 
 scripts/setup.sh
@@ -50,7 +50,7 @@ eval "$(scripts/headless-sound.sh start "$sound_dir")"
 
 simulator=
 trap 'if [ -n "$simulator" ]; then kill -TERM $simulator 2>/dev/null || true; fi; scripts/headless-sound.sh stop "$sound_dir"' EXIT
-start_simulator "$out/ledsim.log" --log "$out/frames.log" --summary "$out/summary.txt"
+start_simulator "$out/ledsim.log" 127.0.0.1:0 --log "$out/frames.log" --summary "$out/summary.txt"
 
 # Decoding alone first, so that it does not compete with the show.
 /usr/bin/time -v -o "$out/decode.time" build/bench/decode_only >"$out/decode.log"
@@ -58,7 +58,7 @@ start_simulator "$out/ledsim.log" --log "$out/frames.log" --summary "$out/summar
 # CPU by thread: the demo's threads' /proc figures, sampled twice a second
 # while it runs (a thread's last sample counts, so up to half a second short).
 demo_status=0
-OPC=127.0.0.1:$port /usr/bin/time -v -o "$out/demo.time" build/src/demo >"$out/demo.log" 2>&1 &
+OPC=$simulator_opc /usr/bin/time -v -o "$out/demo.time" build/src/demo >"$out/demo.log" 2>&1 &
 timer=$!
 demo_pid=
 : >"$out/threads.samples"

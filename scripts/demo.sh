@@ -3,40 +3,49 @@
 #
 # With OPC set, the demo plays to that LED server. Without it, the demo plays
 # into the LED wall simulator on this machine (its terminal view when this is
-# a terminal); the demo's own messages then go to build/demo.log, and the
-# simulator's timing summary is printed at the end. Sound goes to the sound
-# card, or to the headless sound server when there is none.
+# a terminal), which listens on LEDSIM_LISTEN (HOST:PORT, default
+# 127.0.0.1:7890; port 0: a free one); the demo's own messages then go to
+# build/demo.log, and the simulator's timing summary is printed at the end.
+# Sound goes to the sound card, or to the headless sound server when there is
+# none; that server is left running for the next run, and the last line says
+# so and how to stop it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/simulator.sh
 scripts/setup.sh
 scripts/build.sh demo ledsim
-eval "$(scripts/headless-sound.sh start)"
+sound=$(scripts/headless-sound.sh start)
+eval "$sound"
 
+say_sound_server() {
+  [ -n "$sound" ] || return 0
+  if timeout 5 pactl info >/dev/null 2>&1; then
+    echo "the headless sound server is still running; stop it with: scripts/headless-sound.sh stop"
+  else
+    echo "the headless sound server is no longer running"
+  fi
+}
+
+status=0
 if [ -n "${OPC:-}" ]; then
-  exec build/src/demo
+  build/src/demo || status=$?
+  say_sound_server
+  exit $status
 fi
 
 view=()
 [ -t 1 ] && view=(--view)
-build/tools/ledsim/ledsim --listen 127.0.0.1:7890 "${view[@]}" --summary build/ledsim-summary.txt \
-  2>build/ledsim.log &
-simulator=$!
-trap 'kill -TERM $simulator 2>/dev/null || true' EXIT INT TERM
-for _ in $(seq 50); do
-  grep -q 'listening on' build/ledsim.log 2>/dev/null && break
-  if ! kill -0 $simulator 2>/dev/null; then
-    cat build/ledsim.log >&2
-    exit 1
-  fi
-  sleep 0.1
-done
+simulator=
+trap 'if [ -n "$simulator" ]; then kill -TERM $simulator 2>/dev/null || true; fi' EXIT INT TERM
+start_simulator build/ledsim.log "${LEDSIM_LISTEN:-127.0.0.1:7890}" "${view[@]}" --summary build/ledsim-summary.txt
 
-status=0
-OPC=127.0.0.1:7890 build/src/demo >build/demo.log 2>&1 || status=$?
+OPC=$simulator_opc build/src/demo >build/demo.log 2>&1 || status=$?
 kill -TERM $simulator
 wait $simulator || true
+simulator=
 trap - EXIT INT TERM
 echo "demo exited with status $status (its messages: build/demo.log)"
 echo "what the simulator received:"
 cat build/ledsim-summary.txt
+say_sound_server
 exit $status

@@ -2,6 +2,7 @@
 // fed frames by the demo's own client, ended by a signal; its files are
 // complete and its summary is right.
 #include "frame_log.h"
+#include "loopback_opc_server.h"
 #include "simulator_process.h"
 #include "opcgd.h"
 #include "wait_until.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +30,13 @@ struct simulator : simulator_process {
     return status;
   }
 };
+
+std::string file_text(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   const std::string dir = testing::TempDir();
@@ -60,13 +69,11 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   EXPECT_EQ(frames[39].rgb[0], 6 * 39);
   EXPECT_EQ(frames[39].rgb[2], 255 - 6 * 39);
 
-  std::ifstream summary_file(summary);
-  std::stringstream text;
-  text << summary_file.rdbuf();
-  EXPECT_NE(text.str().find("frames: 40\n"), std::string::npos);
+  const std::string text = file_text(summary);
+  EXPECT_NE(text.find("frames: 40\n"), std::string::npos);
   double mean = 0;
-  ASSERT_NE(text.str().find("mean frame period: "), std::string::npos);
-  std::sscanf(text.str().c_str() + text.str().find("mean frame period: "), "mean frame period: %lf", &mean);
+  ASSERT_NE(text.find("mean frame period: "), std::string::npos);
+  std::sscanf(text.c_str() + text.find("mean frame period: "), "mean frame period: %lf", &mean);
   // The period is the simulator's own measure, from the receive times it logs
   // (a busy machine may make the sender late, never the figure inconsistent).
   const double logged_ms = double(frames[39].received_ns - frames[0].received_ns) / 39 / 1e6;
@@ -107,6 +114,48 @@ TEST(LedsimProgram, ABadListenPortIsOneMessageNamingIt) {
     EXPECT_EQ(sim.stop(0, &said), 1);
     EXPECT_EQ(said, expected + "\n");
   }
+}
+
+// The scripts' way of starting the simulator (scripts/simulator.sh), run by
+// bash: on success it prints the OPC address it reported and runs until
+// SIGTERM, which ends the simulator too.
+struct script_start : child_process {
+  script_start(const std::string &log, const std::string &listen)
+      : child_process({"bash", "-c",
+                       ". " SCRIPTS "/simulator.sh\n"
+                       "trap 'kill $simulator; wait $simulator; exit' TERM\n"
+                       "start_simulator \"$1\" \"$2\" || exit\n"
+                       "echo \"opc=$simulator_opc\"\n"
+                       "wait $simulator\n",
+                       "script_start", log, listen},
+                      {"LEDSIM=" LEDSIM}) {}
+};
+
+TEST(SimulatorScript, ReportsAnAddressThatReachesTheSimulator) {
+  if (!emulated({}).empty())
+    GTEST_SKIP() << "the scripts run on the build machine";
+  const std::string log = testing::TempDir() + "script_start.log";
+  script_start script(log, ":0"); // no host: this machine
+  ASSERT_TRUE(script.wait_for_output("\n", std::chrono::seconds(5))) << script.output();
+  const std::string said = script.output();
+  ASSERT_EQ(said.rfind("opc=:", 0), 0u) << said;
+  const opc_sink sink = opc_new_sink(said.substr(4, said.find('\n') - 4).c_str());
+  const std::array<pixel, 512> frame{};
+  EXPECT_EQ(opc_put_pixels(sink, 0, 512, frame.data()), 1);
+  usleep(200000);
+  script.signal(SIGTERM);
+  EXPECT_EQ(script.wait(std::chrono::seconds(10)), 0) << script.output();
+  EXPECT_NE(file_text(log).find("frames: 1\n"), std::string::npos) << file_text(log);
+}
+
+TEST(SimulatorScript, FailsAndShowsWhyWhenTheSimulatorCannotListen) {
+  if (!emulated({}).empty())
+    GTEST_SKIP() << "the scripts run on the build machine";
+  loopback_opc_server taken;
+  script_start script(testing::TempDir() + "script_refused.log", taken.hostport());
+  EXPECT_EQ(script.wait(std::chrono::seconds(10)), 1);
+  EXPECT_NE(script.output().find("ledsim: cannot listen on " + taken.hostport()), std::string::npos)
+      << script.output();
 }
 
 } // namespace
