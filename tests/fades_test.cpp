@@ -3,27 +3,20 @@
 #include "opcgd.h"
 #include "fades.h"
 #include "loopback_opc_server.h"
-#include "matrix_wiring.h"
 #include "virtual_time.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <array>
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
 
-using namespace std::chrono_literals;
-
 using image_ptr = gd_image_ptr;
 
-struct rgb {
-  int r, g, b;
-  bool operator==(const rgb &) const = default;
-};
+using rgb = std::array<int, 3>;
 
 // A 32x16 picture with bright, dark and middling channels, partly see-through.
 image_ptr test_picture() {
@@ -47,19 +40,9 @@ protected:
   }
   double elapsed_ms() const { return double(virtual_time_ns() - started_ns) / 1e6; }
 
-  // The frames the server received, as image pixels (x, y) in rows.
-  std::vector<std::vector<rgb>> frames(size_t expected) {
-    EXPECT_TRUE(server.wait_for_messages(expected, 5s));
-    std::this_thread::sleep_for(50ms); // nothing more may arrive
-    std::vector<std::vector<rgb>> out;
-    for (const auto &m : server.messages()) {
-      std::vector<rgb> image(512);
-      for (int p = 0; p < 512; ++p) {
-        const size_t led = tlm_32x16z[size_t(p)];
-        image[size_t(p)] = {m.data[3 * led], m.data[3 * led + 1], m.data[3 * led + 2]};
-      }
-      out.push_back(image);
-    }
+  std::vector<wall_pixels> frames(size_t expected) {
+    auto out = received_frames(server, expected);
+    EXPECT_GE(out.size(), expected);
     return out;
   }
 };
@@ -80,7 +63,7 @@ TEST_F(Fades, FadeInOf25StepsSends24FramesFromBlackToTwentyThreeTwentyFourths) {
     for (int p = 0; p < 512; ++p)
       ASSERT_EQ(got[size_t(level)][size_t(p)], scaled(picture.get(), p, level, 24)) << "frame " << level;
   EXPECT_EQ(got[0][0], (rgb{0, 0, 0}));
-  EXPECT_EQ(got[23][0].r, 244) << "255 at 23/24";
+  EXPECT_EQ(got[23][0][0], 244) << "255 at 23/24";
 }
 
 TEST_F(Fades, FadeOutOf25StepsStartsAtThePictureAndEndsAtOneTwentyFourth) {

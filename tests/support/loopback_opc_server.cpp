@@ -1,5 +1,6 @@
 #include "loopback_opc_server.h"
 
+#include "matrix_wiring.h"
 #include "opc_stream.h"
 
 #include <arpa/inet.h>
@@ -182,4 +183,19 @@ std::vector<std::vector<u8>> loopback_opc_server::bytes_per_connection() const {
 std::size_t loopback_opc_server::connections() const {
   std::lock_guard lock(mutex_);
   return bytes_.size();
+}
+
+std::vector<wall_pixels> received_frames(loopback_opc_server &server, std::size_t expected) {
+  server.wait_for_messages(expected, std::chrono::seconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::vector<wall_pixels> out;
+  for (const auto &m : server.messages()) {
+    wall_pixels image{};
+    for (std::size_t p = 0; p < MATRIX_LEDS; ++p) {
+      const std::size_t led = tlm_32x16z[p];
+      image[p] = {m.data[3 * led], m.data[3 * led + 1], m.data[3 * led + 2]};
+    }
+    out.push_back(image);
+  }
+  return out;
 }

@@ -6,6 +6,7 @@
 
 #include "types.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -78,3 +79,10 @@ private:
   std::vector<std::vector<u8>> bytes_;
   std::thread thread_;
 };
+
+// A frame as the wall shows it: pixel (x, y) at 32 * y + x, red, green, blue.
+using wall_pixels = std::array<std::array<int, 3>, 512>;
+
+// Every frame `server` has received, in image order: waits until `expected`
+// have arrived, then a moment more to be sure no further frame is on its way.
+std::vector<wall_pixels> received_frames(loopback_opc_server &server, std::size_t expected);

@@ -1,14 +1,9 @@
 #include "scene_harness.h"
 
 #include "assets.h"
-#include "matrix_wiring.h"
 #include "tremor_in_ram.h"
 #include "virtual_player.h"
 #include "virtual_time.h"
-
-#include <thread>
-
-using namespace std::chrono_literals;
 
 scene_harness::scene_harness() : sink(opc_new_sink(server.hostport().c_str())) {
   virtual_time_set_ns(50'000'000'000);
@@ -39,20 +34,7 @@ double scene_harness::played_ms() const {
   return double(virtual_time_ns() - virtual_player_started_ns()) / 1e6;
 }
 
-std::vector<wall_pixels> scene_harness::frames(size_t expected) {
-  server.wait_for_messages(expected, 20s);
-  std::this_thread::sleep_for(30ms);
-  std::vector<wall_pixels> out;
-  for (const auto &m : server.messages()) {
-    wall_pixels image{};
-    for (int p = 0; p < 512; ++p) {
-      const size_t led = tlm_32x16z[size_t(p)];
-      image[size_t(p)] = {m.data[3 * led], m.data[3 * led + 1], m.data[3 * led + 2]};
-    }
-    out.push_back(image);
-  }
-  return out;
-}
+std::vector<wall_pixels> scene_harness::frames(size_t expected) { return received_frames(server, expected); }
 
 wall_pixels pixels_of(gdImagePtr im) {
   wall_pixels out{};

@@ -17,9 +17,6 @@
 #include <cstdint>
 #include <vector>
 
-// A frame as the wall shows it: pixel (x, y) at 32 * y + x.
-using wall_pixels = std::array<std::array<int, 3>, 512>;
-
 struct scene_harness {
   loopback_opc_server server;
   opc_sink sink;
