@@ -2,6 +2,7 @@
 // sound card, the headless sound server started by the test command).
 #include "alsaplay.h"
 #include "output_capture.h"
+#include "poll_until.h"
 #include "private_sound_server.h"
 #include "tremor_in_ram.h"
 
@@ -49,13 +50,7 @@ struct player {
   // The sound server sometimes takes two seconds to start consuming a new
   // stream, longer on a busy machine: the limit only says "it did not hang".
   bool wait_for_time(alsaplay_time_t ms, std::chrono::milliseconds limit = 15s) const {
-    const auto until = clock_type::now() + limit;
-    while (alsaplay_pos_time(alsa) < ms)
-      if (clock_type::now() > until)
-        return false;
-      else
-        std::this_thread::sleep_for(2ms);
-    return true;
+    return poll_until([&] { return alsaplay_pos_time(alsa) >= ms; }, limit);
   }
 };
 

@@ -6,6 +6,7 @@
 #include "ledsim_server.h"
 #include "matrix_wiring.h"
 #include "opcgd.h"
+#include "poll_until.h"
 #include "wait_until.h"
 
 #include <arpa/inet.h>
@@ -18,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -62,13 +64,7 @@ public:
     return frames_;
   }
   bool wait_for_frames(size_t n, std::chrono::milliseconds limit = 3s) const {
-    const auto until = clock_type::now() + limit;
-    while (frames().size() < n)
-      if (clock_type::now() > until)
-        return false;
-      else
-        std::this_thread::sleep_for(2ms);
-    return true;
+    return poll_until([&] { return frames().size() >= n; }, limit);
   }
 
 private:
@@ -224,14 +220,11 @@ TEST(LedsimServer, RandomBytesAndHugeLengthsNeitherCrashNorStopIt) {
   }
   raw_client honest(server.port());
   honest.send_bytes(message(0, 0, numbered_leds(512, 8)));
-  const auto until = clock_type::now() + 3s;
-  bool seen = false;
-  while (!seen && clock_type::now() < until) {
-    for (const auto &f : server.frames())
-      seen = seen || f.connection == 5;
-    std::this_thread::sleep_for(5ms);
-  }
-  ASSERT_TRUE(seen);
+  const auto from_the_last = [&] {
+    const auto frames = server.frames();
+    return std::any_of(frames.begin(), frames.end(), [](const wall_frame &f) { return f.connection == 5; });
+  };
+  ASSERT_TRUE(poll_until(from_the_last, 3s));
   expect_numbered(server.frames().back(), 512, 8);
 }
 

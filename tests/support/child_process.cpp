@@ -1,5 +1,7 @@
 #include "child_process.h"
 
+#include "poll_until.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 extern char **environ;
 
@@ -111,21 +112,17 @@ child_process::~child_process() {
 int child_process::wait(std::chrono::milliseconds limit) {
   if (pid_ <= 0)
     return -1;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (status_ < 0) {
+  const auto reaped = [&] {
     int raw = 0;
-    const pid_t done = waitpid(pid_, &raw, WNOHANG);
-    if (done == pid_) {
+    if (status_ < 0 && waitpid(pid_, &raw, WNOHANG) == pid_)
       status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      break;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      status_ = 128 + SIGKILL;
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return status_ >= 0;
+  };
+  if (!poll_until(reaped, limit, std::chrono::milliseconds(20))) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    status_ = 128 + SIGKILL;
+    return -1;
   }
   return status_;
 }
@@ -148,11 +145,7 @@ std::string child_process::output() const { return text_of(output_path_); }
 std::string child_process::errors() const { return errors_path_.empty() ? "" : text_of(errors_path_); }
 
 bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (output().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline || ended())
-      return output().find(text) != std::string::npos;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  const auto said = [&] { return output().find(text) != std::string::npos; };
+  poll_until([&] { return said() || ended(); }, limit, std::chrono::milliseconds(20));
+  return said();
 }
