@@ -1,6 +1,7 @@
 // The audio thread's work per block: decoding 8192 bytes with the integer
 // decoder from memory, and one call of the spectrum tap; and decoding a whole
 // stream, reported as a multiple of real time.
+#include "file_contents.h"
 #include "spectrum_analyzer.h"
 #include "tremor_in_ram.h"
 
@@ -8,17 +9,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::vector<unsigned char> stream_bytes() {
-  std::ifstream in(std::string(TEST_STREAMS) + "/stereo_3s.ogg", std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<unsigned char> stream_bytes() { return file_bytes(std::string(TEST_STREAMS) + "/stereo_3s.ogg"); }
 
 // Fills one block as the audio thread does, starting over at the end.
 void decode_block(OggVorbis_File *vf, char *block) {

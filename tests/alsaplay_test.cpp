@@ -1,6 +1,7 @@
 // The audio player on the real ALSA "default" device (on machines without a
 // sound card, the headless sound server started by the test command).
 #include "alsaplay.h"
+#include "file_contents.h"
 #include "output_capture.h"
 #include "poll_until.h"
 #include "private_sound_server.h"
@@ -15,8 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <sys/wait.h>
@@ -29,8 +28,7 @@ using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 
 std::vector<unsigned char> stream_bytes(const char *name) {
-  std::ifstream in(std::string(TEST_STREAMS) + "/" + name + ".ogg", std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return file_bytes(std::string(TEST_STREAMS) + "/" + name + ".ogg");
 }
 
 // A player set up on one of the test streams, silent until started.
@@ -172,8 +170,7 @@ TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
 
 // Whether thread `tid` of this process is asleep (state S in its stat line).
 bool thread_sleeps(pid_t tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string stat = file_text("/proc/self/task/" + std::to_string(tid) + "/stat");
   const std::size_t name_end = stat.rfind(')');
   return name_end != std::string::npos && name_end + 2 < stat.size() && stat[name_end + 2] == 'S';
 }

@@ -3,14 +3,14 @@
 // order, transparency, the ancillary chunks each file must carry), each file
 // decoded by libgd's in-memory reader as the show does, and the logo script's
 // counts, pause positions and pixels.
+#include "file_contents.h"
+
 #include <gd.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,10 +18,7 @@
 
 namespace {
 
-std::vector<unsigned char> read_asset(const std::string &name) {
-  std::ifstream in(std::string(ASSET_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<unsigned char> read_asset(const std::string &name) { return file_bytes(std::string(ASSET_DIR) + "/" + name); }
 
 std::uint32_t be32(const unsigned char *p) {
   return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];

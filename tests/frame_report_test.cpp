@@ -2,6 +2,7 @@
 // scenes begin, the timing chart, and the two programs that make them from a
 // real log file.
 #include "child_process.h"
+#include "file_contents.h"
 #include "frame_log.h"
 #include "frame_plot.h"
 #include "frame_stats.h"
@@ -11,8 +12,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -42,11 +41,6 @@ struct stream {
       frame(40);
   }
 };
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(FrameDrift, SplitsTheLongGapsFromTheRegularOnes) {
   const frame_stats_t stats = frame_stats_init();
@@ -198,7 +192,7 @@ TEST(FramePlot, DrawsEachGapWhereItsTimeAndLengthPlaceIt) {
   const std::string one = std::string(dir) + "/1.png", two = std::string(dir) + "/2.png";
   ASSERT_EQ(frame_plot_write(im, one.c_str()), 1);
   ASSERT_EQ(frame_plot_write(im, two.c_str()), 1);
-  EXPECT_EQ(read_file(one), read_file(two));
+  EXPECT_EQ(file_text(one), file_text(two));
   std::FILE *file = std::fopen(one.c_str(), "rb");
   const gdImagePtr back = gdImageCreateFromPng(file);
   std::fclose(file);

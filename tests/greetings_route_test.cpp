@@ -3,6 +3,7 @@
 // keeps its own label in view on every frame; labels do not run into each
 // other; and the committed canvas is what the generator draws.
 #include "greetings.h"
+#include "file_contents.h"
 #include "image_zoom.h"
 #include "opcgd.h"
 #include "pictures.h"
@@ -12,8 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,11 +36,10 @@ constexpr int kMinLabelPixels = 8;
 constexpr int kClearance = 4;
 
 image_ptr load_committed_canvas() {
-  std::ifstream in(ASSET_DIR "/greetings.png", std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<unsigned char> bytes = file_bytes(ASSET_DIR "/greetings.png");
   if (bytes.empty())
     return nullptr;
-  return image_ptr(gdImageCreateFromPngPtr(int(bytes.size()), const_cast<char *>(bytes.data())));
+  return image_ptr(gdImageCreateFromPngPtr(int(bytes.size()), bytes.data()));
 }
 
 const image_ptr &canvas() {

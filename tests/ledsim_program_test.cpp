@@ -2,6 +2,7 @@
 // fed frames by the demo's own client, ended by a signal; its files are
 // complete and its summary is right.
 #include "frame_log.h"
+#include "file_contents.h"
 #include "loopback_opc_server.h"
 #include "simulator_process.h"
 #include "opcgd.h"
@@ -13,8 +14,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,13 +29,6 @@ struct simulator : simulator_process {
     return status;
   }
 };
-
-std::string file_text(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   const std::string dir = testing::TempDir();

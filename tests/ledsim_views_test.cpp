@@ -1,6 +1,7 @@
 // The simulator's views: the LED board drawing, the animated GIF (decoded back
 // frame by frame), the contact sheet and the terminal text.
 #include "contact_sheet.h"
+#include "file_contents.h"
 #include "gif_writer.h"
 #include "led_board.h"
 #include "terminal_view.h"
@@ -11,9 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -75,13 +74,8 @@ int board_mismatches(gdImagePtr im, int x0, int y0, int scale, const wall_frame 
 
 std::string temp_path(const char *name) { return testing::TempDir() + "ledsim_views_" + name; }
 
-bytes read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 led_board_image read_png(const std::string &path) {
-  bytes png = read_file(path);
+  bytes png = file_bytes(path);
   return led_board_image(png.empty() ? nullptr : gdImageCreateFromPngPtr(int(png.size()), png.data()));
 }
 
@@ -100,7 +94,7 @@ struct gif_file {
 
 gif_file read_gif(const std::string &path) {
   gif_file gif;
-  gif.data = read_file(path);
+  gif.data = file_bytes(path);
   const bytes &g = gif.data;
   const auto colour_table = [&](std::size_t flags_at) { return g[flags_at] & 0x80 ? 3u << ((g[flags_at] & 7) + 1) : 0u; };
   const auto past_sub_blocks = [&](std::size_t p) {

@@ -1,4 +1,5 @@
 // The in-memory Ogg source under the real decoder, on streams of known tones.
+#include "file_contents.h"
 #include "output_capture.h"
 #include "tremor_in_ram.h"
 
@@ -9,8 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -18,11 +17,6 @@
 namespace {
 
 std::string stream_path(const char *name) { return std::string(TEST_STREAMS) + "/" + name + ".ogg"; }
-
-std::vector<unsigned char> file_bytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Bytes allocated and not yet freed; under AddressSanitizer its allocator
 // keeps the count (the C library's figures then stay still).

@@ -7,6 +7,7 @@
 // pictures. A soundtrack that is not Ogg and one with a hole in its data: the
 // demo with the real player and clock, on the headless sound server.
 #include "child_process.h"
+#include "file_contents.h"
 #include "loopback_opc_server.h"
 #include "show_frames.h"
 #include "show_timeline.h"
@@ -22,7 +23,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -537,8 +537,7 @@ TEST(ShowWithBrokenAssets, HoleInTheSoundtrackEndsTheShowWithTheDecoderError) {
 }
 
 TEST(HoleStream, DecoderMeetsTheMissingPageAsAHoleBetweenOneAndTwoSeconds) {
-  std::ifstream in(HOLE_STREAM, std::ios::binary);
-  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<unsigned char> bytes = file_bytes(HOLE_STREAM);
   ASSERT_FALSE(bytes.empty());
   OggVorbis_File vf{};
   ASSERT_EQ(ov_load_data(bytes.data(), bytes.size(), &vf), 0);

@@ -1,6 +1,7 @@
 // The spectrum tap: mono mix, the two-block history and the 32 band sums,
 // fed block by block by the test and then live by the real player.
 #include "output_capture.h"
+#include "file_contents.h"
 #include "spectrum_analyzer.h"
 #include "tremor_in_ram.h"
 
@@ -13,8 +14,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -191,8 +190,7 @@ TEST_F(SpectrumTap, ShortBlockIsReportedAndNotReadPastItsEnd) {
 // The analyser reads the bands on its own thread while the player's thread
 // writes them, with no lock: each read sees some block's value of a band.
 TEST_F(SpectrumTap, BandsReadWhileTheRealPlayerFeedsTheTapFollowTheMusic) {
-  std::ifstream in(std::string(TEST_STREAMS) + "/stereo_3s.ogg", std::ios::binary);
-  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<unsigned char> bytes = file_bytes(std::string(TEST_STREAMS) + "/stereo_3s.ogg");
   OggVorbis_File vf{};
   const alsaplay_t alsa = alsaplay_init(&vf);
   ASSERT_EQ(ov_load_data(bytes.data(), bytes.size(), &vf), 0);

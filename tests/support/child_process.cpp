@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include "file_contents.h"
 #include "poll_until.h"
 
 #include <fcntl.h>
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 extern char **environ;
 
@@ -42,13 +41,6 @@ std::string temporary_file() {
     return "";
   close(fd);
   return path;
-}
-
-std::string text_of(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::vector<char *> pointers(std::vector<std::string> &strings) {
@@ -140,9 +132,9 @@ void child_process::signal(int sig) const {
     kill(pid_, sig);
 }
 
-std::string child_process::output() const { return text_of(output_path_); }
+std::string child_process::output() const { return file_text(output_path_); }
 
-std::string child_process::errors() const { return errors_path_.empty() ? "" : text_of(errors_path_); }
+std::string child_process::errors() const { return errors_path_.empty() ? "" : file_text(errors_path_); }
 
 bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds limit) const {
   const auto said = [&] { return output().find(text) != std::string::npos; };
