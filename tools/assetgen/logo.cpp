@@ -1,7 +1,8 @@
 #include "logo.h"
 
+#include "assetgen_output.h"
+
 #include <cstdio>
-#include <memory>
 #include <span>
 
 namespace {
@@ -173,20 +174,14 @@ static_assert(kScript[logo_draw_entries - 1] >= 0, "the last entry is a pixel");
 static_assert(no_pixel_twice(), "no pixel is drawn twice");
 static_assert(strokes_are_connected(), "each stroke is a chain of touching pixels");
 
-struct file_closer {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 } // namespace
 
 const std::array<std::int16_t, logo_draw_entries> logo_draw = kScript;
 
 bool logo_draw_write(const char *path) {
-  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "wb"));
-  if (!file) {
-    std::perror(path);
+  const output_file file = open_output(path);
+  if (!file)
     return false;
-  }
   std::array<unsigned char, 2 * logo_draw_entries> bytes{};
   for (std::size_t i = 0; i < logo_draw.size(); ++i) {
     const auto v = std::uint16_t(logo_draw[i]);

@@ -1,20 +1,17 @@
 #include "png_write.h"
 
+#include "assetgen_output.h"
+
 #include <png.h>
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
 static_assert(png_alpha_from_gd(0) == 255 && png_alpha_from_gd(127) == 0, "alpha ends map to ends");
 static_assert(png_alpha_from_gd(1) == 253 && png_alpha_from_gd(64) == 126, "alpha rounds to nearest");
-
-struct file_closer {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 bool format_is_palette(png_write_format f) { return f == png_write_palette8 || f == png_write_palette4; }
 
@@ -151,11 +148,9 @@ bool run_libpng(const png_job_s &job) {
 bool png_write_file(const char *path, gdImagePtr im, const png_write_options_s &o) {
   if (!image_fits(path, im, o))
     return false;
-  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "wb"));
-  if (!file) {
-    std::perror(path);
+  const output_file file = open_output(path);
+  if (!file)
     return false;
-  }
   std::vector<png_byte> row(row_bytes(o.format, gdImageSX(im)));
   std::vector<png_color> palette;
   if (format_is_palette(o.format))

@@ -1,6 +1,7 @@
 #include "contact_sheet.h"
 
 #include "led_board.h"
+#include "ledsim_output.h"
 
 #include <gd.h>
 #include <gdfonts.h>
@@ -75,11 +76,9 @@ contact_sheet_t contact_sheet_init(const char *path, int scale, int columns) {
                  LED_BOARD_MIN_SCALE, LED_BOARD_MAX_SCALE, scale, columns);
     return nullptr;
   }
-  std::FILE *file = std::fopen(path, "wb");
-  if (!file) {
-    std::fprintf(stderr, "ledsim: cannot write %s: %s\n", path, std::strerror(errno));
+  std::FILE *file = ledsim_open_output(path);
+  if (!file)
     return nullptr;
-  }
   return new contact_sheet_s{file, path, scale, columns, 0, {}};
 }
 

@@ -1,7 +1,8 @@
 #include "frame_log.h"
 
+#include "ledsim_output.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <fstream>
@@ -21,11 +22,9 @@ int hex_digit(char c) {
 } // namespace
 
 std::FILE *frame_log_open(const char *path) {
-  std::FILE *log = std::fopen(path, "w");
-  if (!log) {
-    std::fprintf(stderr, "ledsim: cannot write %s: %s\n", path, std::strerror(errno));
+  std::FILE *log = ledsim_open_output(path);
+  if (!log)
     return nullptr;
-  }
   std::fprintf(log, "%s\n", HEADER);
   return log;
 }

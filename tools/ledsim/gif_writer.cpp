@@ -2,6 +2,7 @@
 
 #include "led_board.h"
 #include "matrix_wiring.h"
+#include "ledsim_output.h"
 
 #include <algorithm>
 #include <array>
@@ -117,11 +118,9 @@ gif_writer_t gif_writer_init(const char *path, int scale) {
     std::fprintf(stderr, "ledsim: GIF scale %d is not between %d and %d\n", scale, GIF_MIN_SCALE, LED_BOARD_MAX_SCALE);
     return nullptr;
   }
-  std::FILE *file = std::fopen(path, "wb");
-  if (!file) {
-    std::fprintf(stderr, "ledsim: cannot write %s: %s\n", path, std::strerror(errno));
+  std::FILE *file = ledsim_open_output(path);
+  if (!file)
     return nullptr;
-  }
   auto *gif = new gif_writer_s{file, path, scale, false, {}, 0, 0, 0, 0};
   // The screen: board-sized, the board colour as background, looping forever.
   if (const led_board_image screen = board_palette_image(scale)) {

@@ -6,6 +6,7 @@
 #include "frame_stats.h"
 #include "gif_writer.h"
 #include "ledsim_server.h"
+#include "ledsim_output.h"
 #include "terminal_view.h"
 
 #include <csignal>
@@ -191,12 +192,11 @@ int main(int argc, char **argv) {
   const frame_summary summary = frame_stats_summary(out.stats, ledsim_server_connections(out.server));
   frame_summary_print(stderr, summary);
   if (summary_path) {
-    std::FILE *file = std::fopen(summary_path, "w");
+    std::FILE *file = ledsim_open_output(summary_path);
     if (file) {
       frame_summary_print(file, summary);
       written = std::fclose(file) == 0 && written;
     } else {
-      std::fprintf(stderr, "ledsim: cannot write %s: %s\n", summary_path, std::strerror(errno));
       written = false;
     }
   }
