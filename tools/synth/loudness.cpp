@@ -25,28 +25,35 @@ std::vector<double> windows(const std::vector<double> &blocks, size_t span) {
   return out;
 }
 
-// Integrated loudness of a run of 100 ms blocks: 400 ms gating blocks, the
-// absolute gate, then the relative gate.
-double gated(const std::vector<double> &blocks) {
-  const std::vector<double> gating = windows(blocks, 4);
+constexpr double ABSOLUTE_GATE = -70.0; // LUFS
+
+// The mean of the mean squares louder than `gate` LUFS, and how many there are.
+struct gated_mean_s {
+  double mean;
+  size_t count;
+};
+
+gated_mean_s mean_above(const std::vector<double> &mean_squares, double gate) {
   double sum = 0.0;
   size_t count = 0;
-  for (double ms : gating)
-    if (lufs(ms) > -70.0) {
+  for (double ms : mean_squares)
+    if (lufs(ms) > gate) {
       sum += ms;
       ++count;
     }
-  if (count == 0)
+  return {count > 0 ? sum / double(count) : 0.0, count};
+}
+
+// Integrated loudness of a run of 100 ms blocks: 400 ms gating blocks, the
+// absolute gate, then the relative gate (which never lies below the absolute
+// one, so a block above it has passed both).
+double gated(const std::vector<double> &blocks) {
+  const std::vector<double> gating = windows(blocks, 4);
+  const gated_mean_s absolute = mean_above(gating, ABSOLUTE_GATE);
+  if (absolute.count == 0)
     return -std::numeric_limits<double>::infinity();
-  const double relative = lufs(sum / double(count)) - 10.0;
-  sum = 0.0;
-  count = 0;
-  for (double ms : gating)
-    if (lufs(ms) > -70.0 && lufs(ms) > relative) {
-      sum += ms;
-      ++count;
-    }
-  return lufs(sum / double(count));
+  const double relative = lufs(absolute.mean) - 10.0;
+  return lufs(mean_above(gating, std::max(ABSOLUTE_GATE, relative)).mean);
 }
 
 } // namespace
@@ -108,19 +115,13 @@ std::vector<double> loudness_short_term(const loudness_s *m) {
 
 double loudness_range(const loudness_s *m) {
   const std::vector<double> short_term = windows(m->blocks, 30);
-  double sum = 0.0;
-  size_t count = 0;
-  for (double ms : short_term)
-    if (lufs(ms) > -70.0) {
-      sum += ms;
-      ++count;
-    }
-  if (count == 0)
+  const gated_mean_s absolute = mean_above(short_term, ABSOLUTE_GATE);
+  if (absolute.count == 0)
     return 0.0;
-  const double relative = lufs(sum / double(count)) - 20.0;
+  const double gate = std::max(ABSOLUTE_GATE, lufs(absolute.mean) - 20.0);
   std::vector<double> kept;
   for (double ms : short_term)
-    if (lufs(ms) > -70.0 && lufs(ms) > relative)
+    if (lufs(ms) > gate)
       kept.push_back(lufs(ms));
   std::sort(kept.begin(), kept.end());
   const auto at = [&](double p) { return kept[size_t(std::lround(p * double(kept.size() - 1)))]; };
