@@ -159,10 +159,7 @@ TEST(PlayerTap, RemovingASlowTapWaitsForItsRunningCall) {
   player p("stereo_3s");
   alsaplay_set_tap(p.alsa, slow_tap);
   alsaplay_start(p.alsa);
-  const auto until = clock_type::now() + 15s;
-  while (!slow_tap_inside && clock_type::now() < until)
-    std::this_thread::yield();
-  ASSERT_TRUE(slow_tap_inside);
+  ASSERT_TRUE(poll_until([] { return slow_tap_inside.load(); }, 15s, 0ms));
   alsaplay_set_tap(p.alsa, nullptr);
   EXPECT_FALSE(slow_tap_inside) << "set_tap returned while the tap was still running";
   EXPECT_TRUE(slow_tap_finished);
@@ -191,22 +188,14 @@ void stop_watching_tap(const unsigned char *, int) {
   if (call != HELD_BLOCK)
     return;
   // The stopping thread sleeps only in the join, after it has set the stop flag.
-  const auto until = clock_type::now() + 10s;
-  while (!(stop_requested && thread_sleeps(stopping_thread)))
-    if (clock_type::now() > until) {
-      stop_not_seen = true;
-      return;
-    } else
-      std::this_thread::sleep_for(1ms);
+  stop_not_seen = !poll_until([] { return stop_requested && thread_sleeps(stopping_thread); }, 10s, 1ms);
 }
 
 TEST(PlayerStop, AStopDuringABlockLetsThatBlockAndOneMoreRunToCompletion) {
   player p("stereo_3s");
   alsaplay_set_tap(p.alsa, stop_watching_tap);
   alsaplay_start(p.alsa);
-  const auto until = clock_type::now() + 15s;
-  while (stop_tap_calls < HELD_BLOCK && clock_type::now() < until)
-    std::this_thread::sleep_for(1ms);
+  poll_until([] { return stop_tap_calls >= HELD_BLOCK; }, 15s, 1ms);
   ASSERT_EQ(stop_tap_calls, HELD_BLOCK) << "the audio thread is inside the held block's tap";
   stopping_thread = pid_t(gettid());
   stop_requested = true;

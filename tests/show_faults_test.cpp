@@ -9,6 +9,7 @@
 #include "child_process.h"
 #include "file_contents.h"
 #include "loopback_opc_server.h"
+#include "poll_until.h"
 #include "show_frames.h"
 #include "show_timeline.h"
 #include "tremor_in_ram.h"
@@ -309,10 +310,12 @@ TEST(ShowWithServerFaults, ServerThatStopsReadingCostsOneFramePerTimeOutAndNoMor
   server.set_reading(false);
   const auto stalled = steady::now();
   std::size_t seen_while_stalled = 0;
-  while (seen_while_stalled < TIMEOUTS && !demo.ended() && steady::now() - stalled < STALL_LIMIT) {
-    std::this_thread::sleep_for(10ms);
-    seen_while_stalled = count_lines(demo.output(), timed_out);
-  }
+  poll_until(
+      [&] {
+        seen_while_stalled = count_lines(demo.output(), timed_out);
+        return seen_while_stalled >= TIMEOUTS || demo.ended();
+      },
+      STALL_LIMIT, 10ms);
   const auto stall = steady::now() - stalled;
   server.set_reading(true);
   ASSERT_EQ(demo.wait(SHOW_LIMIT), 0) << demo.output();

@@ -23,7 +23,5 @@ template <typename T, typename Report> T *allocated_or_exit(T *allocation, Repor
 
 // The same with the report every allocation gives unless it has its own: perror naming "malloc".
 template <typename T> T *allocated_or_exit(T *allocation) {
-  if (!allocation)
-    fatal_perror("malloc");
-  return allocation;
+  return allocated_or_exit(allocation, [] { std::perror("malloc"); });
 }

@@ -2,6 +2,7 @@
 
 #include "matrix_wiring.h"
 #include "opc_stream.h"
+#include "poll_until.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -153,16 +154,12 @@ bool loopback_opc_server::wait_until_drained(std::chrono::milliseconds limit) {
   // at most one of them began before this call, and a connection queued
   // before it would have made the others ready.
   constexpr int EMPTY_POLLS = 3;
-  const auto until = std::chrono::steady_clock::now() + limit;
   if (!reading_)
     return false;
   idle_polls_ = 0;
-  while (idle_polls_ < EMPTY_POLLS) {
-    if (!reading_ || std::chrono::steady_clock::now() >= until)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return poll_until([this] { return idle_polls_ >= EMPTY_POLLS || !reading_; }, limit,
+                    std::chrono::milliseconds(5)) &&
+         reading_;
 }
 
 bool loopback_opc_server::wait_for_connections(std::size_t count, std::chrono::milliseconds limit) {
