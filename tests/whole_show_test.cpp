@@ -1,14 +1,18 @@
 // The whole show in virtual time: the demo's own driver linked with the
 // virtual clock and the virtual player (which decodes the real soundtrack
 // block by block and feeds the analyser's tap), playing to a loopback server.
-// It checks the show's shape and exit status and writes a digest of every
-// frame (tests/show_digest.txt in the build folder), so that a change can
-// show it left the output untouched.
+// It checks the show's shape and exit status, writes a digest of every frame
+// (tests/show_digest.txt in the build folder) and holds it against the
+// committed one (tests/show_digest.golden), which every build must give, on
+// every architecture. A change that means to change frames regenerates the
+// committed digest (scripts/update-show-digest.sh) and says why.
 #include "assets.h"
 #include "child_process.h"
 #include "fades.h"
 #include "image_zoom.h"
+#include "file_contents.h"
 #include "loopback_opc_server.h"
+#include "scene_marks.h"
 #include "show_frames.h"
 #include "show_timeline.h"
 
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +49,8 @@ struct recorded_show {
   int status = -1;
   std::size_t connections = 0;
   std::vector<received_message> messages;
-  std::vector<show_frame> frames; // the messages' pixels in image order
+  std::vector<show_frame> frames;  // the messages' pixels in image order
+  std::vector<std::string> digest; // one line per message, as the digest file holds it
 };
 
 const recorded_show &show() {
@@ -59,6 +65,11 @@ const recorded_show &show() {
     for (const auto &m : r.messages)
       if (m.length == 1536)
         r.frames.push_back(in_image_order(m.data));
+    for (const auto &m : r.messages) {
+      char line[17];
+      std::snprintf(line, sizeof line, "%016" PRIx64, fnv1a(m.data));
+      r.digest.emplace_back(line);
+    }
     return r;
   }();
   return run;
@@ -114,14 +125,83 @@ TEST(WholeShow, PlaysEverySceneInOrderAndEndsWithTheSoundtrack) {
 
   std::FILE *digest = std::fopen("show_digest.txt", "w");
   ASSERT_NE(digest, nullptr);
-  std::uint64_t all = 1469598103934665603ull;
-  for (const auto &m : messages) {
-    const std::uint64_t h = fnv1a(m.data);
-    std::fprintf(digest, "%016" PRIx64 "\n", h);
-    all = (all ^ h) * 1099511628211ull;
-  }
+  for (const std::string &line : run.digest)
+    std::fprintf(digest, "%s\n", line.c_str());
   std::fclose(digest);
-  std::printf("whole show: %zu frames, digest %016" PRIx64 "\n", messages.size(), all);
+}
+
+// About when each frame goes out in virtual time, and so which scene it
+// belongs to, worked out from the timeline alone: a period between frames,
+// two in front of a scene's first frame (its frame clock's first wait), the
+// scenes placed one after another as the simulator places them, on the
+// timeline's cues and frame counts. Pauses inside a scene (the panorama's
+// rest, a fade's own clock) are not in it, so by the analyser the estimate
+// runs about a second ahead: a frame near a scene's start may be given the
+// scene before.
+struct virtual_timing {
+  std::vector<std::int64_t> sent_ns;
+  std::vector<scene_mark> marks;
+};
+
+virtual_timing virtual_timing_of(std::size_t frames) {
+  constexpr std::int64_t PERIOD_NS = 40'000'000;
+  virtual_timing v;
+  v.sent_ns.resize(frames);
+  for (std::size_t placed = 1; placed <= SHOW_SCENES.size(); ++placed) {
+    std::int64_t now = 0;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+      const bool starts = next < v.marks.size() && v.marks[next].frame == i;
+      next += starts;
+      now += (starts ? 2 : 1) * PERIOD_NS;
+      v.sent_ns[i] = now;
+    }
+    v.marks = show_scene_marks(v.sent_ns, std::span(SHOW_SCENES).first(placed));
+  }
+  return v;
+}
+
+// The show sends the frames of the committed digest, on every build.
+TEST(WholeShow, SendsTheFramesOfTheCommittedDigest) {
+  const recorded_show &run = show();
+  ASSERT_EQ(run.status, 0);
+  std::vector<std::string> golden;
+  std::istringstream lines(file_text(SHOW_DIGEST_GOLDEN));
+  for (std::string line; std::getline(lines, line);)
+    golden.push_back(line);
+  ASSERT_GT(golden.size(), 10000u) << "cannot read " << SHOW_DIGEST_GOLDEN;
+
+  const std::size_t common = std::min(golden.size(), run.digest.size());
+  const virtual_timing timing = virtual_timing_of(std::max(golden.size(), run.digest.size()));
+  std::size_t first = common, differing = 0;
+  std::vector<std::pair<std::string, std::size_t>> by_scene; // in the show's order
+  for (std::size_t i = 0; i < common; ++i)
+    if (golden[i] != run.digest[i]) {
+      first = std::min(first, i);
+      ++differing;
+      const std::string scene = show_scene_of(timing.marks, i);
+      if (by_scene.empty() || by_scene.back().first != scene)
+        by_scene.emplace_back(scene, 0);
+      ++by_scene.back().second;
+    }
+  if (first == common && golden.size() == run.digest.size())
+    return;
+
+  std::ostringstream report;
+  report << "the show sent " << run.digest.size() << " frames, the committed digest has " << golden.size();
+  if (first < common) {
+    const double at_s = double(timing.sent_ns[first]) / 1e9;
+    char at[32];
+    std::snprintf(at, sizeof at, "%d:%06.3f", int(at_s) / 60, at_s - 60 * (int(at_s) / 60));
+    report << "; frame " << first << " is the first that differs (about " << at << " into the show, in the scene \""
+           << show_scene_of(timing.marks, first) << "\", as far as the timeline tells), " << differing << " of "
+           << common << " differ:";
+    for (const auto &[scene, count] : by_scene)
+      report << " \"" << scene << "\" " << count;
+  }
+  ADD_FAILURE() << report.str()
+                << ".\nA change that means to change the show's frames runs scripts/update-show-digest.sh and says "
+                   "why in its commit.";
 }
 
 // The scenes of fixed length, where their frames mark where they begin, play
