@@ -36,6 +36,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time valgrind
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
+  # the Debian package (scripts/package.sh): CPack's DEB generator calls
+  # dpkg-shlibdeps for Depends; lintian checks the package; the install test
+  # checks the unit with systemd-analyze
+  dpkg-dev lintian systemd
 )
 
 as_root() {

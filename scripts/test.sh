@@ -7,10 +7,14 @@
 #      with UndefinedBehaviorSanitizer, leaks included (build-asan/),
 #   4. the player and spectrum tap tests under ThreadSanitizer (build-tsan/),
 #   5. the fuzzers run for FUZZ_SECONDS each (build-fuzz/);
-#   6. after the real-time show, the builds for the ARM boards (arm64, armhf):
-#      the board's programs and the whole show in virtual time, run under
-#      qemu user-mode emulation.
-# Steps 3 to 5 run at a lower priority, so that the real-time show keeps its pace.
+#   6. the whole show in virtual time from a build with fused multiply-add
+#      allowed (-mfma, build-fma/), which must give the committed frames;
+#   7. the Debian package of the native build, checked with lintian;
+#   8. after the real-time show, that package installed, played, purged;
+#   9. the builds for the ARM boards (arm64, armhf): the board's programs and
+#      the whole show in virtual time, run under qemu user-mode emulation,
+#      and each architecture's package, checked with lintian.
+# Steps 3 to 7 run at a lower priority, so that the real-time show keeps its pace.
 # The ARM builds' full unit and scene suites under emulation take longer than
 # this gate allows: scripts/cross-test.sh ARCH runs them.
 set -euo pipefail
@@ -49,14 +53,31 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
 
 nice -n 19 scripts/fuzz.sh || status=$?
 
+# The frames must not depend on whether the compiler may fuse a*b+c: with
+# -mfma it could wherever the build let it.
+if grep -qw fma /proc/cpuinfo; then
+  nice -n 19 cmake -S . -B build-fma -DCMAKE_CXX_FLAGS=-mfma -DLEDWALL_BENCHMARKS=OFF >/dev/null
+  nice -n 19 cmake --build build-fma -j"$(nproc)" --target whole_show_test >/dev/null || status=1
+  nice -n 19 ctest --test-dir build-fma --output-on-failure -L show || status=$?
+else
+  echo "test.sh: this processor has no fused multiply-add; the -mfma build is left out"
+fi
+elapsed "-mfma whole show done"
+
+nice -n 19 scripts/package.sh amd64 || status=1
+
 wait $e2e || status=$?
 cat build/e2e.log
 cat build/tests/show_e2e_summary.txt 2>/dev/null || true
 elapsed "real-time show done"
 
+tests/package_install_test.sh build/packages/ledwall-demo_*_amd64.deb || status=$?
+elapsed "package install done"
+
 for arch in arm64 armhf; do
   if scripts/cross-build.sh "$arch" demo wiring_test whole_show_test; then
     ctest --test-dir "build-$arch" --output-on-failure -L show || status=$?
+    scripts/package.sh "$arch" || status=1
   else
     status=1
   fi

@@ -1,0 +1,87 @@
+# The Debian package, ledwall-demo_VERSION_ARCH.deb, made by CPack from this
+# build (scripts/package.sh): the show and the wiring test in /usr/bin, their
+# manual pages, the systemd unit (installed, not enabled), its settings file
+# and the maintainer scripts that create and remove the service's user.
+# Depends comes from the executables' libraries through dpkg-shlibdeps.
+
+set(LEDWALL_RELEASE_DATE 2026-12-09) # of this version; the manual pages and the changelog say it
+execute_process(COMMAND date -u -R -d "${LEDWALL_RELEASE_DATE}" OUTPUT_VARIABLE LEDWALL_RELEASE_DATE_RFC2822
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+
+# Packaging takes the build as it is: making the package builds only what it
+# holds (scripts/package.sh), not every test and tool.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+set(packaging_in ${PROJECT_SOURCE_DIR}/packaging)
+set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
+
+# The programs under their installed names, stripped as Debian's tools strip
+# them (the build's own copies keep their debugging information).
+set(packaged_files)
+foreach(program demo:ledwall-demo wiring_test:ledwall-wiring-test)
+  string(REPLACE ":" ";" program ${program})
+  list(GET program 0 target)
+  list(GET program 1 name)
+  add_custom_command(OUTPUT ${packaging_out}/${name}
+                     COMMAND ${CMAKE_STRIP} --remove-section=.comment --remove-section=.note --strip-unneeded
+                             -o ${packaging_out}/${name} $<TARGET_FILE:${target}>
+                     DEPENDS ${target} VERBATIM)
+  list(APPEND packaged_files ${packaging_out}/${name})
+endforeach()
+
+# Manual pages and the changelog, with this version, compressed as Debian's
+# policy asks (gzip -9, no name or time stamp inside).
+foreach(doc ledwall-demo.1 ledwall-wiring-test.1 changelog)
+  configure_file(${packaging_in}/${doc}.in ${packaging_out}/${doc} @ONLY)
+  add_custom_command(OUTPUT ${packaging_out}/${doc}.gz
+                     COMMAND gzip -9n -c ${packaging_out}/${doc} > ${packaging_out}/${doc}.gz
+                     DEPENDS ${packaging_out}/${doc})
+  list(APPEND packaged_files ${packaging_out}/${doc}.gz)
+endforeach()
+add_custom_target(package_files ALL DEPENDS ${packaged_files})
+
+install(PROGRAMS ${packaging_out}/ledwall-demo ${packaging_out}/ledwall-wiring-test DESTINATION bin)
+install(FILES ${packaging_out}/ledwall-demo.1.gz ${packaging_out}/ledwall-wiring-test.1.gz
+        DESTINATION share/man/man1)
+install(FILES ${packaging_out}/changelog.gz ${packaging_in}/copyright DESTINATION share/doc/ledwall-demo)
+install(FILES ${packaging_in}/ledwall-demo.service DESTINATION /lib/systemd/system)
+install(FILES ${packaging_in}/ledwall-demo.default DESTINATION /etc/default RENAME ledwall-demo)
+
+file(WRITE ${packaging_out}/conffiles "/etc/default/ledwall-demo\n")
+
+# The architecture is the one the build is for.
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${LEDWALL_CROSS_TRIPLET} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+else()
+  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ledwall-demo)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGE_CONTACT "The NEON DRIFT developers <maintainers@users.noreply.c-seed-c1a2c3ba.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audiovisual demo for a 32x16 RGB LED wall")
+# The summary is the synopsis line; this is the extended description under it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "NEON DRIFT is a seven-minute show for a wall of 32 by 16 RGB LEDs (eight
+8x8 serpentine panels) driven over TCP with Open Pixel Control: zooms,
+scrolls, fades, procedural effects, a live spectrum analyser and credits,
+timed by its soundtrack, which plays through ALSA. Every picture and the
+music are part of the program.
+.
+The package holds the show, a wiring test pattern for the wall and a systemd
+unit that plays the show at boot once it is enabled.")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${packaging_in}/postinst ${packaging_in}/prerm ${packaging_in}/postrm ${packaging_out}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+include(CPack)

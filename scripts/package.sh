@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the show for one architecture from that
+# architecture's build, and checks it with lintian:
+#
+#   scripts/package.sh amd64|arm64|armhf
+#
+# amd64 packages build/ (scripts/build.sh), arm64 and armhf package
+# build-ARCH/ (scripts/cross-build.sh ARCH); a build that is there already is
+# only brought up to date. The package is build*/packages/ledwall-demo_VERSION_ARCH.deb;
+# its last line of output names it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+arch=${1:-}
+targets=(demo wiring_test package_files)
+case $arch in
+amd64)
+  [ "$(dpkg --print-architecture)" = amd64 ] || { echo "package: this machine does not build amd64" >&2; exit 2; }
+  dir=build
+  scripts/build.sh "${targets[@]}" >/dev/null ;;
+arm64 | armhf)
+  dir=build-$arch
+  scripts/cross-build.sh "$arch" "${targets[@]}" >/dev/null ;;
+*) echo "usage: scripts/package.sh amd64|arm64|armhf" >&2; exit 2 ;;
+esac
+
+rm -f "$dir"/packages/ledwall-demo_*_"$arch".deb
+if ! made=$(cd "$dir" && cpack --config CPackConfig.cmake 2>&1); then
+  echo "$made" >&2
+  exit 1
+fi
+deb=$(ls "$dir"/packages/ledwall-demo_*_"$arch".deb)
+# No error and no warning; the informational notes are printed, not failed on.
+lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
+echo "$deb"
