@@ -16,6 +16,8 @@ std::atomic<int> sleeps{0};
 std::atomic<std::int64_t> slept_ns{0};
 std::atomic<int> failing_reads{0};
 std::atomic<int> failing_errno{0};
+virtual_time_sleep_observer sleep_observer = nullptr;
+void *sleep_observer_context = nullptr;
 
 } // namespace
 
@@ -50,7 +52,14 @@ int time_source_now(timespec *now) {
   return 0;
 }
 
+void virtual_time_observe_sleeps(virtual_time_sleep_observer observer, void *context) {
+  sleep_observer = observer;
+  sleep_observer_context = context;
+}
+
 int time_source_sleep_us(useconds_t microseconds) {
+  if (sleep_observer)
+    sleep_observer(now_ns, sleep_observer_context);
   ++sleeps;
   slept_ns += std::int64_t(microseconds) * 1000;
   now_ns += std::int64_t(microseconds) * 1000;

@@ -20,3 +20,10 @@ std::int64_t virtual_time_slept_ns();
 
 // The next `reads` clock reads fail with result -1 and errno `error`.
 void virtual_time_fail_reads(int reads, int error);
+
+// Called at the start of every sleep, with the time as it stands, before
+// virtual time moves on: a program that needs to see what happened at each
+// moment (the renderer takes in the frames sent since the last sleep) looks
+// there. One at a time; nullptr removes it. Set it before the clock is used.
+using virtual_time_sleep_observer = void (*)(std::int64_t now_ns, void *context);
+void virtual_time_observe_sleeps(virtual_time_sleep_observer observer, void *context);

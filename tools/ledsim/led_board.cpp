@@ -3,6 +3,7 @@
 #include "matrix_wiring.h"
 
 #include <cassert>
+#include <cstddef>
 
 namespace {
 
@@ -34,10 +35,16 @@ int led_board_width(int scale) { return cell_origin(scale, MATRIX_WIDTH) - panel
 
 int led_board_height(int scale) { return cell_origin(scale, MATRIX_HEIGHT) - panel_gap(scale) + margin(scale); }
 
-void led_board_draw(gdImagePtr im, int x0, int y0, int scale, const wall_frame &frame) {
+int led_board_centre(int scale, int led) { return cell_origin(scale, led) + scale / 2; }
+
+namespace {
+
+// The board's drawing, whatever it draws into: `fill(x0, x1, y, rgb)` paints
+// pixels x0..x1 of row y (inclusive) in a colour, rgb null meaning the board.
+template <typename Fill> void draw_board(int x0, int y0, int scale, const wall_frame &frame, Fill fill) {
   assert(scale >= LED_BOARD_MIN_SCALE && scale <= LED_BOARD_MAX_SCALE && "led_board_draw: scale out of range");
-  const int board = gdImageColorResolve(im, LED_BOARD_COLOUR >> 16, (LED_BOARD_COLOUR >> 8) & 255, LED_BOARD_COLOUR & 255);
-  gdImageFilledRectangle(im, x0, y0, x0 + led_board_width(scale) - 1, y0 + led_board_height(scale) - 1, board);
+  for (int y = 0; y < led_board_height(scale); ++y)
+    fill(x0, x0 + led_board_width(scale) - 1, y0 + y, nullptr);
 
   const int r = dot_radius(scale);
   int spans[LED_BOARD_MAX_SCALE];
@@ -46,11 +53,33 @@ void led_board_draw(gdImagePtr im, int x0, int y0, int scale, const wall_frame &
   for (int y = 0; y < MATRIX_HEIGHT; ++y)
     for (int x = 0; x < MATRIX_WIDTH; ++x) {
       const u8 *rgb = &frame.rgb[std::size_t(3 * (MATRIX_WIDTH * y + x))];
-      const int colour = gdImageColorResolve(im, rgb[0], rgb[1], rgb[2]);
-      const int cx = x0 + cell_origin(scale, x) + scale / 2, cy = y0 + cell_origin(scale, y) + scale / 2;
+      const int cx = x0 + led_board_centre(scale, x), cy = y0 + led_board_centre(scale, y);
       for (int dy = -r; dy <= r; ++dy) {
         const int w = spans[dy < 0 ? -dy : dy];
-        gdImageLine(im, cx - w, cy + dy, cx + w, cy + dy, colour);
+        fill(cx - w, cx + w, cy + dy, rgb);
       }
     }
+}
+
+constexpr u8 BOARD_RGB[3] = {LED_BOARD_COLOUR >> 16, (LED_BOARD_COLOUR >> 8) & 255, LED_BOARD_COLOUR & 255};
+
+} // namespace
+
+void led_board_draw(gdImagePtr im, int x0, int y0, int scale, const wall_frame &frame) {
+  const int board = gdImageColorResolve(im, BOARD_RGB[0], BOARD_RGB[1], BOARD_RGB[2]);
+  draw_board(x0, y0, scale, frame, [&](int from, int to, int y, const u8 *rgb) {
+    gdImageLine(im, from, y, to, y, rgb ? gdImageColorResolve(im, rgb[0], rgb[1], rgb[2]) : board);
+  });
+}
+
+void led_board_draw_rgb(u8 *pixels, int stride, int x0, int y0, int scale, const wall_frame &frame) {
+  draw_board(x0, y0, scale, frame, [&](int from, int to, int y, const u8 *rgb) {
+    const u8 *colour = rgb ? rgb : BOARD_RGB;
+    u8 *at = pixels + std::ptrdiff_t(y) * stride + 3 * from;
+    for (int x = from; x <= to; ++x, at += 3) {
+      at[0] = colour[0];
+      at[1] = colour[1];
+      at[2] = colour[2];
+    }
+  });
 }

@@ -160,64 +160,97 @@ int ledsim_server_port(ledsim_server_t server) { return server->port; }
 
 int ledsim_server_connections(ledsim_server_t server) { return server->connections; }
 
+namespace {
+
+enum class step { go_on, stopped, failed };
+
+// One turn of the server: waits up to `wait_ms` (less while a refusal or a
+// pause is running out) for the stop descriptor, a connection or data, and
+// handles what came. `*busy` tells whether anything did.
 // A bound socket that does not listen yet refuses connections, which is how
 // the refusal at start is staged.
+step serve_once(ledsim_server_t s, int stop_fd, int wait_ms, bool *busy) {
+  *busy = false;
+  const long long now = monotonic_ns();
+  int timeout_ms = wait_ms;
+  if (!s->listening) {
+    const long long refuse_until = s->started_ns + (long long)s->faults.refuse_ms * 1'000'000;
+    if (now >= refuse_until) {
+      if (listen(s->listen_fd, 8) < 0) {
+        std::fprintf(stderr, "ledsim: listen: %s\n", std::strerror(errno));
+        return step::failed;
+      }
+      s->listening = true;
+    } else {
+      timeout_ms = int(std::min<long long>(timeout_ms, (refuse_until - now) / 1'000'000 + 1));
+    }
+  }
+  const bool paused = now < s->paused_until_ns;
+  if (paused)
+    s->client_heard_ns = now; // our silence is not the client's
+  if (paused)
+    timeout_ms = int(std::min<long long>(timeout_ms, (s->paused_until_ns - now) / 1'000'000 + 1));
+
+  // One client at a time: a waiting client is taken when the wall is free,
+  // or when the current client has been silent (while we were reading) for
+  // a second. Until then the listening socket is left out of the poll.
+  const bool silent = s->client >= 0 && now - s->client_heard_ns > IDLE_GIVES_WAY_NS;
+  const bool accepting = s->listening && !paused && (s->client < 0 || silent);
+  pollfd fds[3] = {{stop_fd, POLLIN, 0}, {accepting ? s->listen_fd : -1, POLLIN, 0},
+                   {paused ? -1 : s->client, POLLIN, 0}};
+  if (poll(fds, 3, timeout_ms) < 0) {
+    if (errno == EINTR)
+      return step::go_on;
+    std::fprintf(stderr, "ledsim: poll: %s\n", std::strerror(errno));
+    return step::failed;
+  }
+  if (fds[0].revents)
+    return step::stopped;
+  *busy = fds[1].revents || fds[2].revents;
+
+  if (fds[2].revents && !read_client(s))
+    drop_client(s);
+
+  if (s->client >= 0 && s->faults.close_after_frames > 0 && s->frames_on_client >= s->faults.close_after_frames)
+    drop_client(s);
+  if (!s->pause_done && s->faults.pause_ms > 0 && s->frames >= s->faults.pause_after_frames) {
+    s->pause_done = true;
+    s->paused_until_ns = monotonic_ns() + (long long)s->faults.pause_ms * 1'000'000;
+  }
+
+  if (fds[1].revents) {
+    const int fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0)
+      take_client(s, fd);
+  }
+  return step::go_on;
+}
+
+} // namespace
+
 int ledsim_server_run(ledsim_server_t s, int stop_fd, ledsim_frame_callback on_frame, void *user) {
   s->on_frame = on_frame;
   s->user = user;
   for (;;) {
-    const long long now = monotonic_ns();
-    int timeout_ms = 200;
-    if (!s->listening) {
-      const long long refuse_until = s->started_ns + (long long)s->faults.refuse_ms * 1'000'000;
-      if (now >= refuse_until) {
-        if (listen(s->listen_fd, 8) < 0) {
-          std::fprintf(stderr, "ledsim: listen: %s\n", std::strerror(errno));
-          return -1;
-        }
-        s->listening = true;
-      } else {
-        timeout_ms = int(std::min<long long>(timeout_ms, (refuse_until - now) / 1'000'000 + 1));
-      }
-    }
-    const bool paused = now < s->paused_until_ns;
-    if (paused)
-      s->client_heard_ns = now; // our silence is not the client's
-    if (paused)
-      timeout_ms = int(std::min<long long>(timeout_ms, (s->paused_until_ns - now) / 1'000'000 + 1));
-
-    // One client at a time: a waiting client is taken when the wall is free,
-    // or when the current client has been silent (while we were reading) for
-    // a second. Until then the listening socket is left out of the poll.
-    const bool silent = s->client >= 0 && now - s->client_heard_ns > IDLE_GIVES_WAY_NS;
-    const bool accepting = s->listening && !paused && (s->client < 0 || silent);
-    pollfd fds[3] = {{stop_fd, POLLIN, 0}, {accepting ? s->listen_fd : -1, POLLIN, 0},
-                     {paused ? -1 : s->client, POLLIN, 0}};
-    if (poll(fds, 3, timeout_ms) < 0) {
-      if (errno == EINTR)
-        continue;
-      std::fprintf(stderr, "ledsim: poll: %s\n", std::strerror(errno));
+    bool busy = false;
+    switch (serve_once(s, stop_fd, 200, &busy)) {
+    case step::go_on:
+      break;
+    case step::stopped:
+      return 0;
+    case step::failed:
       return -1;
     }
-    if (fds[0].revents)
-      return 0;
-
-    if (fds[2].revents && !read_client(s))
-      drop_client(s);
-
-    if (s->client >= 0 && s->faults.close_after_frames > 0 && s->frames_on_client >= s->faults.close_after_frames)
-      drop_client(s);
-    if (!s->pause_done && s->faults.pause_ms > 0 && s->frames >= s->faults.pause_after_frames) {
-      s->pause_done = true;
-      s->paused_until_ns = monotonic_ns() + (long long)s->faults.pause_ms * 1'000'000;
-    }
-
-    if (fds[1].revents) {
-      const int fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd >= 0)
-        take_client(s, fd);
-    }
   }
+}
+
+int ledsim_server_take_waiting(ledsim_server_t s, ledsim_frame_callback on_frame, void *user) {
+  s->on_frame = on_frame;
+  s->user = user;
+  for (bool busy = true; busy;)
+    if (serve_once(s, -1, 0, &busy) == step::failed)
+      return -1;
+  return 0;
 }
 
 void ledsim_server_done(ledsim_server_t s) {

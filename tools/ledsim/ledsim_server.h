@@ -37,6 +37,12 @@ int ledsim_server_port(ledsim_server_t server);
 // `on_frame` for every picture. Returns 0, or -1 after a fatal socket error.
 int ledsim_server_run(ledsim_server_t server, int stop_fd, ledsim_frame_callback on_frame, void *user);
 
+// Serves, without waiting, whatever is there now (a connection waiting to be
+// taken, data that has arrived), calling `on_frame` for every picture. For a
+// server in the same thread as its client: once the client has sent, its
+// frames are here. Returns 0, or -1 after a fatal socket error.
+int ledsim_server_take_waiting(ledsim_server_t server, ledsim_frame_callback on_frame, void *user);
+
 // Connections accepted so far.
 int ledsim_server_connections(ledsim_server_t server);
 
