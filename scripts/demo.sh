@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the demo.
+# Sets up, builds and runs the demo (and builds the video renderer beside it).
 #
 # With OPC set, the demo plays to that LED server. Without it, the demo plays
 # into the LED wall simulator on this machine (its terminal view when this is
@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/simulator.sh
 scripts/setup.sh
-scripts/build.sh demo ledsim
+scripts/build.sh demo ledsim ledwall-render
 sound=$(scripts/headless-sound.sh start)
 eval "$sound"
 

@@ -27,6 +27,8 @@ packages=(
   g++ cmake make pkg-config git
   # the demo's libraries (pkg-config: gdlib, vorbisidec, ogg, alsa, fftw3f)
   libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev
+  # the video renderer's (optional for the build: without them it is left out)
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   # headless sound: a private sound server that ALSA's "default" plays into
   pulseaudio pulseaudio-utils libasound2-plugins
   # tests and benchmarks (the encoder makes the test streams; GNU time's

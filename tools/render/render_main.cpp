@@ -1,0 +1,304 @@
+// ledwall-render: the show as a video file with its soundtrack, whole or in
+// part, faster than real time.
+//
+//   ledwall-render OUT.mp4 [--from TIME] [--to TIME] [--scale PX] [--quiet]
+//
+// The show plays in virtual time as the demo plays it (show_capture.h); the
+// wall at every 40 ms is drawn as a board of LEDs and encoded beside the
+// show on a thread of its own, with the decoded soundtrack from where
+// playback starts.
+#include "led_board.h"
+#include "render_time.h"
+#include "show_capture.h"
+#include "soundtrack_pcm.h"
+#include "video_file.h"
+
+#include "monotonic_now.h"
+#include "show_timeline.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char *const USAGE =
+    "usage: ledwall-render OUT.mp4 [--from TIME] [--to TIME] [--scale PX] [--quiet]\n"
+    "  renders the show, as the LED wall shows it and with its soundtrack, to an MP4 file\n"
+    "  (H.264 and AAC); without --from and --to the whole show\n"
+    "  TIME      m:ss or m:ss.fff of show time, or a scene's name: its start (\"credits: lead\")\n"
+    "  --scale   pixels per LED, 2 to 64 (default: the largest that fits 1280x720, which the\n"
+    "            video then is)\n"
+    "  --quiet   no progress line on a terminal\n";
+
+constexpr int DEFAULT_WIDTH = 1280, DEFAULT_HEIGHT = 720;
+constexpr int FPS = 1000 / CAPTURE_FRAME_MS;
+constexpr int AUDIO_BITRATE = 192000;
+constexpr std::size_t QUEUE_FRAMES = 32;
+
+int refuse(const std::string &what) {
+  std::fprintf(stderr, "ledwall-render: %s\n%s", what.c_str(), USAGE);
+  return 2;
+}
+
+struct options {
+  std::string out;
+  capture_range range{{false, 0, 0}, true, {false, 0, 0}};
+  int scale = 0; // 0: the default size
+  bool quiet = false;
+};
+
+// 0 to go on, else the exit status.
+int parse(int argc, char **argv, options *o) {
+  bool have_out = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool takes_value = arg == "--from" || arg == "--to" || arg == "--scale";
+    if (takes_value && i + 1 == argc)
+      return refuse(arg + " needs a value");
+    std::string error;
+    if (arg == "--help") {
+      std::fputs(USAGE, stdout);
+      return -1;
+    } else if (arg == "--quiet") {
+      o->quiet = true;
+    } else if (arg == "--from") {
+      if (!render_time_parse(argv[++i], &o->range.from, &error))
+        return refuse("--from: " + error);
+    } else if (arg == "--to") {
+      o->range.to_end = false;
+      if (!render_time_parse(argv[++i], &o->range.to, &error))
+        return refuse("--to: " + error);
+    } else if (arg == "--scale") {
+      const std::string value = argv[++i];
+      char *end = nullptr;
+      const long scale = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end || scale < LED_BOARD_MIN_SCALE || scale > LED_BOARD_MAX_SCALE)
+        return refuse("--scale takes a whole number of pixels per LED from " + std::to_string(LED_BOARD_MIN_SCALE) +
+                      " to " + std::to_string(LED_BOARD_MAX_SCALE) + ", not '" + value + "'");
+      o->scale = int(scale);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return refuse("unknown option '" + arg + "'");
+    } else if (have_out) {
+      return refuse("one output file only, not also '" + arg + "'");
+    } else {
+      o->out = arg;
+      have_out = true;
+    }
+  }
+  if (!have_out)
+    return refuse("no output file");
+  const render_time &from = o->range.from, &to = o->range.to;
+  if (!o->range.to_end && from.is_scene == to.is_scene &&
+      (from.is_scene ? from.scene >= to.scene : from.ms >= to.ms))
+    return refuse("the range is empty: --to must come after --from");
+  return 0;
+}
+
+// What goes from the show to the encoder: one video frame, or the end.
+struct queued_frame {
+  bool last;
+  long number;
+  std::int64_t show_ms;
+  std::int64_t playback_start_ns;
+  wall_frame wall;
+};
+
+struct renderer {
+  options opts;
+  int width = 0, height = 0, scale = 0, board_x = 0, board_y = 0;
+  long expected_frames = 0;
+  std::int64_t show_ms = 0; // the show's length as the soundtrack tells it (for the checks and the progress)
+  soundtrack_pcm_t pcm = nullptr;
+  video_file_t video = nullptr;
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<queued_frame> queue;
+  std::string failure; // the encoder's, once it failed
+  long encoded = 0;
+  std::int64_t encoded_show_ms = 0; // the moment of the last frame encoded
+  std::thread encoder;
+  std::int64_t started_real_ns = 0;
+  bool progress = false;
+};
+
+void say_progress(renderer *r, bool done) {
+  const double seconds = double(monotonic_ns() - r->started_real_ns) / 1e9;
+  const long frames = r->encoded, total = std::max(r->expected_frames, frames);
+  const double rendered_s = double(frames) * CAPTURE_FRAME_MS / 1000.0;
+  const double speed = seconds > 0 ? rendered_s / seconds : 0.0;
+  const double left = speed > 0 ? double(total - frames) * CAPTURE_FRAME_MS / 1000.0 / speed : 0.0;
+  const std::string left_text = render_time_text(std::int64_t(left * 1000));
+  std::fprintf(stderr, "\rledwall-render: %ld of %ld frames, at %s of the show, %.1fx real time, %s left   ", frames,
+               total, render_time_text(r->encoded_show_ms).c_str(), speed,
+               left_text.substr(0, left_text.size() - 4).c_str());
+  if (done)
+    std::fputc('\n', stderr);
+}
+
+// The sound of video frame `number`'s 40 ms, as the show plays it then.
+bool add_sound(renderer *r, const queued_frame &f, std::string *error) {
+  const int rate = soundtrack_pcm_rate(r->pcm), channels = soundtrack_pcm_channels(r->pcm);
+  const int frames = rate * int(CAPTURE_FRAME_MS) / 1000;
+  if (f.playback_start_ns < 0 || frames <= 0) {
+    std::vector<std::int16_t> silence(std::size_t(std::max(frames, 0) * channels), 0);
+    return video_file_add_audio(r->video, silence.data(), frames, error);
+  }
+  const std::int64_t show_sample = f.show_ms * rate / 1000;
+  const std::int64_t start_sample = (f.playback_start_ns * rate + 500'000'000) / 1'000'000'000;
+  std::vector<std::int16_t> samples(std::size_t(frames * channels));
+  return soundtrack_pcm_read(r->pcm, show_sample - start_sample, frames, samples.data(), error) &&
+         video_file_add_audio(r->video, samples.data(), frames, error);
+}
+
+void encode(renderer *r) {
+  std::vector<unsigned char> rgb(std::size_t(r->width) * std::size_t(r->height) * 3);
+  // The frame around the board is the board's own colour.
+  for (std::size_t i = 0; i < rgb.size(); i += 3) {
+    rgb[i] = LED_BOARD_COLOUR >> 16;
+    rgb[i + 1] = (LED_BOARD_COLOUR >> 8) & 255;
+    rgb[i + 2] = LED_BOARD_COLOUR & 255;
+  }
+  std::int64_t next_progress = 0;
+  std::optional<queued_frame> previous;
+  for (;;) {
+    queued_frame f;
+    {
+      std::unique_lock<std::mutex> hold(r->lock);
+      r->changed.wait(hold, [&] { return !r->queue.empty(); });
+      f = r->queue.front();
+      r->queue.pop_front();
+    }
+    r->changed.notify_all();
+    std::string error;
+    // A frame's sound goes once the next frame is known, so that a playback
+    // start inside it is already known too.
+    bool ok = !previous || add_sound(r, {false, previous->number, previous->show_ms, f.playback_start_ns, {}}, &error);
+    if (ok && !f.last) {
+      led_board_draw_rgb(rgb.data(), r->width * 3, r->board_x, r->board_y, r->scale, f.wall);
+      ok = video_file_add_frame(r->video, rgb.data(), r->width * 3, &error);
+    }
+    if (ok && f.last)
+      ok = video_file_finish(r->video, &error);
+    std::lock_guard<std::mutex> hold(r->lock);
+    if (!ok) {
+      r->failure = error;
+      r->changed.notify_all();
+      return;
+    }
+    if (f.last)
+      return;
+    previous = f;
+    ++r->encoded;
+    r->encoded_show_ms = f.show_ms;
+    if (r->progress && monotonic_ns() >= next_progress) {
+      say_progress(r, false);
+      next_progress = monotonic_ns() + 250'000'000;
+    }
+  }
+}
+
+// Hands a frame to the encoder, waiting while it is busy; false once it failed.
+bool push(renderer *r, const queued_frame &f) {
+  std::unique_lock<std::mutex> hold(r->lock);
+  r->changed.wait(hold, [&] { return r->queue.size() < QUEUE_FRAMES || !r->failure.empty(); });
+  if (!r->failure.empty())
+    return false;
+  r->queue.push_back(f);
+  r->changed.notify_all();
+  return true;
+}
+
+int fail(renderer *r, const std::string &what, int status) {
+  std::fprintf(stderr, "%sledwall-render: %s\n", r->progress ? "\n" : "", what.c_str());
+  video_file_done(r->video); // removes the unfinished file
+  r->video = nullptr;
+  return status;
+}
+
+void on_frame(void *context, const capture_frame &frame) {
+  auto *r = static_cast<renderer *>(context);
+  if (push(r, {false, frame.number, frame.show_ms, frame.playback_start_ns, *frame.wall}))
+    return;
+  r->encoder.join();
+  std::exit(fail(r, "encoding failed: " + r->failure, 1));
+}
+
+int on_end(void *context, const std::string &failure, std::int64_t playback_start_ns) {
+  auto *r = static_cast<renderer *>(context);
+  if (!failure.empty()) {
+    push(r, {true, 0, 0, -1, {}});
+    r->encoder.join();
+    return fail(r, failure, 2);
+  }
+  push(r, {true, 0, 0, playback_start_ns, {}});
+  r->encoder.join();
+  if (!r->failure.empty())
+    return fail(r, "encoding failed: " + r->failure, 1);
+  if (r->progress)
+    say_progress(r, true);
+  video_file_done(r->video);
+  r->video = nullptr;
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  static renderer r;
+  if (const int status = parse(argc, argv, &r.opts); status != 0)
+    return status < 0 ? 0 : status;
+
+  std::string error;
+  r.pcm = soundtrack_pcm_init(&error);
+  if (!r.pcm) {
+    std::fprintf(stderr, "ledwall-render: %s\n", error.c_str());
+    return 1;
+  }
+  r.show_ms = soundtrack_pcm_frames(r.pcm) * 1000 / soundtrack_pcm_rate(r.pcm) +
+              (PLAYBACK_STARTS_AFTER_FRAMES + 1) * CAPTURE_FRAME_MS;
+  for (const render_time *t : {&r.opts.range.from, &r.opts.range.to})
+    if (!t->is_scene && t->ms > r.show_ms)
+      return refuse(render_time_text(t->ms) + " is after the show's end (about " + render_time_text(r.show_ms) + ")");
+  const std::int64_t from_ms = r.opts.range.from.is_scene ? 0 : r.opts.range.from.ms;
+  const std::int64_t to_ms = r.opts.range.to_end || r.opts.range.to.is_scene ? r.show_ms : r.opts.range.to.ms;
+  r.expected_frames = long((std::max<std::int64_t>(to_ms - from_ms, 0) + CAPTURE_FRAME_MS - 1) / CAPTURE_FRAME_MS);
+
+  if (r.opts.scale == 0) {
+    r.width = DEFAULT_WIDTH;
+    r.height = DEFAULT_HEIGHT;
+    r.scale = LED_BOARD_MAX_SCALE;
+    while (led_board_width(r.scale) > r.width || led_board_height(r.scale) > r.height)
+      --r.scale;
+  } else {
+    r.scale = r.opts.scale;
+    r.width = (led_board_width(r.scale) + 1) / 2 * 2; // yuv420p wants even sizes
+    r.height = (led_board_height(r.scale) + 1) / 2 * 2;
+  }
+  r.board_x = (r.width - led_board_width(r.scale)) / 2;
+  r.board_y = (r.height - led_board_height(r.scale)) / 2;
+
+  const std::string title = soundtrack_pcm_tag(r.pcm, "TITLE"), artist = soundtrack_pcm_tag(r.pcm, "ARTIST");
+  const video_file_settings settings{r.opts.out.c_str(), r.width, r.height, FPS, soundtrack_pcm_rate(r.pcm),
+                                     soundtrack_pcm_channels(r.pcm), AUDIO_BITRATE,
+                                     title.empty() ? nullptr : title.c_str(), artist.empty() ? nullptr : artist.c_str()};
+  r.video = video_file_init(settings, &error);
+  if (!r.video)
+    return refuse(error);
+
+  r.progress = !r.opts.quiet && isatty(STDERR_FILENO);
+  r.started_real_ns = monotonic_ns();
+  r.encoder = std::thread(encode, &r);
+  return show_capture_run(r.opts.range, {on_frame, on_end, &r});
+}
