@@ -160,6 +160,8 @@ int ledsim_server_port(ledsim_server_t server) { return server->port; }
 
 int ledsim_server_connections(ledsim_server_t server) { return server->connections; }
 
+bool ledsim_server_has_client(ledsim_server_t server) { return server->client >= 0; }
+
 namespace {
 
 enum class step { go_on, stopped, failed };
@@ -228,13 +230,16 @@ step serve_once(ledsim_server_t s, int stop_fd, int wait_ms, bool *busy) {
 
 } // namespace
 
-int ledsim_server_run(ledsim_server_t s, int stop_fd, ledsim_frame_callback on_frame, void *user) {
+int ledsim_server_run(ledsim_server_t s, int stop_fd, ledsim_frame_callback on_frame, void *user,
+                      ledsim_tick_callback on_tick) {
   s->on_frame = on_frame;
   s->user = user;
   for (;;) {
     bool busy = false;
     switch (serve_once(s, stop_fd, 200, &busy)) {
     case step::go_on:
+      if (on_tick)
+        on_tick(user);
       break;
     case step::stopped:
       return 0;

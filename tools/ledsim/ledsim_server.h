@@ -25,6 +25,7 @@ struct ledsim_faults {
 struct ledsim_server_s;
 using ledsim_server_t = ledsim_server_s *;
 using ledsim_frame_callback = void (*)(void *user, const wall_frame &frame);
+using ledsim_tick_callback = void (*)(void *user);
 
 // Binds "host:port" (an empty host is localhost; port 0 picks a free one).
 // Null, with a message on stderr, when the address cannot be had.
@@ -35,7 +36,11 @@ int ledsim_server_port(ledsim_server_t server);
 
 // Serves until `stop_fd` becomes readable (or reports end of file), calling
 // `on_frame` for every picture. Returns 0, or -1 after a fatal socket error.
-int ledsim_server_run(ledsim_server_t server, int stop_fd, ledsim_frame_callback on_frame, void *user);
+// `on_tick`, when given, is called after every turn of the loop: at least
+// every 200 ms while nothing arrives, and at once after a signal cut a wait
+// short, so that a caller can keep a clock or a view up to date.
+int ledsim_server_run(ledsim_server_t server, int stop_fd, ledsim_frame_callback on_frame, void *user,
+                      ledsim_tick_callback on_tick = nullptr);
 
 // Serves, without waiting, whatever is there now (a connection waiting to be
 // taken, data that has arrived), calling `on_frame` for every picture. For a
@@ -45,5 +50,8 @@ int ledsim_server_take_waiting(ledsim_server_t server, ledsim_frame_callback on_
 
 // Connections accepted so far.
 int ledsim_server_connections(ledsim_server_t server);
+
+// Whether a client is connected now.
+bool ledsim_server_has_client(ledsim_server_t server);
 
 void ledsim_server_done(ledsim_server_t server);
