@@ -4,6 +4,7 @@
 #include "file_contents.h"
 #include "gif_writer.h"
 #include "led_board.h"
+#include "terminal_screen.h"
 #include "terminal_view.h"
 
 #include <gdfonts.h>
@@ -335,78 +336,60 @@ TEST(Views, RefuseWhatTheyCannotWriteAndReportFailedWrites) {
   EXPECT_EQ(0, contact_sheet_done(sheet));
 }
 
-// What a terminal shows for the text: the glyphs of each row with the colours
-// the SGR escapes set (-1: the terminal's own). Other sequences move nothing here.
-struct glyph {
-  std::string text;
-  int fg, bg;
-};
-std::vector<std::vector<glyph>> play(const std::string &t) {
-  std::vector<std::vector<glyph>> rows(1);
-  int fg = -1, bg = -1;
-  for (std::size_t i = 0; i < t.size();) {
-    if (t.compare(i, 2, "\x1b[") == 0) {
-      std::size_t end = i + 2;
-      while (end < t.size() && !(t[end] >= 0x40 && t[end] <= 0x7e))
-        ++end;
-      std::vector<int> p;
-      std::stringstream params(t[end] == 'm' ? t.substr(i + 2, end - i - 2) : "");
-      for (std::string n; std::getline(params, n, ';');)
-        p.push_back(std::atoi(n.c_str()));
-      for (std::size_t k = 0; k < p.size(); ++k)
-        if (p[k] == 0)
-          fg = bg = -1;
-        else if ((p[k] == 38 || p[k] == 48) && k + 4 < p.size() && p[k + 1] == 2)
-          (p[k] == 38 ? fg : bg) = p[k + 2] << 16 | p[k + 3] << 8 | p[k + 4], k += 4;
-      i = end + 1;
-    } else if (t.compare(i, 2, "\r\n") == 0) {
-      rows.emplace_back();
-      i += 2;
-    } else {
-      std::size_t n = 1;
-      while (i + n < t.size() && (u8(t[i + n]) & 0xc0) == 0x80)
-        ++n;
-      rows.back().push_back({t.substr(i, n), fg, bg});
-      i += n;
-    }
+// Every LED a colour of its own, none the board's or black.
+int own_colour(int x, int y) { return (8 * x + 4) << 16 | (16 * y + 8) << 8 | 0xc0; }
+
+TEST(TerminalView, SquareLedsInPanelsAtTheLargestPitchThatFits) {
+  wall_frame f = make_frame(0, own_colour);
+  int last_width = 0;
+  for (const auto &[columns, rows] : {std::pair{35, 10}, {80, 24}, {98, 25}, {140, 45}, {200, 60}}) {
+    SCOPED_TRACE(std::to_string(columns) + "x" + std::to_string(rows));
+    std::string text;
+    terminal_view_render(f, "status", columns, rows, &text);
+    const screen_rows screen = screen_of(text);
+    const terminal_layout l = terminal_view_layout(columns, rows);
+    ASSERT_GT(l.pitch, 0);
+    // The wall and the status line fit, and the next pitch would not.
+    ASSERT_LE(std::size_t(l.rows) + 1, std::size_t(rows));
+    const terminal_layout larger = terminal_view_layout_at(l.pitch + 1);
+    EXPECT_TRUE(larger.columns > columns || larger.rows + 1 > rows);
+
+    wall_squares w;
+    EXPECT_EQ("", wall_shape_problems(screen_units(screen, std::size_t(l.rows)), own_colour, BOARD, &w));
+    const int width = w.left[31] + w.size - w.left[0];
+    EXPECT_GT(width, last_width) << "a larger terminal, a larger wall";
+    last_width = width;
+    for (std::size_t r = 0; r < std::size_t(l.rows); ++r)
+      EXPECT_LE(screen[r].size(), std::size_t(columns)) << "row " << r << " fits";
+    EXPECT_EQ("status", screen_line(screen, std::size_t(l.rows)));
+    EXPECT_EQ(std::size_t(l.rows) + 1, screen.size()) << "nothing below the status line";
   }
-  return rows;
 }
 
-TEST(TerminalView, TwoLedRowsPerTextRowAsSeparateDotsInPanels) {
-  wall_frame f = make_frame(0, [](int x, int y) { return (x * 7919 + y * 104729) * 2654435761u >> 8 & 0xffffff; });
-  f.rgb[3 * (32 * 6 + 5)] = 250, f.rgb[3 * (32 * 6 + 5) + 1] = 128, f.rgb[3 * (32 * 6 + 5) + 2] = 7;
-  std::string text;
-  terminal_view_render(f, "25 fps\x1b[2J\tok", &text);
-  EXPECT_NE(std::string::npos, text.find("\x1b[38;2;250;128;7m"));
-  const std::string status = "25 fps?[2J?ok";
-  EXPECT_EQ(status, text.substr(text.size() - status.size()));
+TEST(TerminalView, StatusLineIsCutAtAFieldAndShowsNoControls) {
+  const wall_frame f = make_frame(0, own_colour);
+  const auto status_shown = [&](const char *status, int columns) {
+    std::string text;
+    terminal_view_render(f, status, columns, 24, &text);
+    const screen_rows screen = screen_of(text);
+    return screen_line(screen, std::size_t(terminal_view_layout(columns, 24).rows));
+  };
+  EXPECT_EQ("25 fps?[2J?ok  two", status_shown("25 fps\x1b[2J\tok  two", 80));
+  const std::string fields = "connected on 127.0.0.1:7890  frames 1234  25 fps  show 1:02 ~ panorama  largest gap 81.2 ms";
+  EXPECT_EQ(fields, status_shown(fields.c_str(), 100));
+  EXPECT_EQ("connected on 127.0.0.1:7890  frames 1234  25 fps  show 1:02 ~ panorama", status_shown(fields.c_str(), 80));
+  EXPECT_EQ(std::string(80, 'x'), status_shown(std::string(90, 'x').c_str(), 80));
+}
 
-  const auto rows = play(text);
-  ASSERT_EQ(9u, rows.size());
-  for (int row = 0; row < 8; ++row) {
-    std::vector<std::size_t> columns;
-    for (std::size_t c = 0; c < rows[std::size_t(row)].size(); ++c) {
-      const glyph &g = rows[std::size_t(row)][c];
-      if (g.text == "\u2580") {
-        const int x = int(columns.size());
-        ASSERT_LT(x, 32);
-        EXPECT_EQ(led(f, x, 2 * row), g.fg) << "LED " << x << "," << 2 * row;
-        EXPECT_EQ(led(f, x, 2 * row + 1), g.bg) << "LED " << x << "," << 2 * row + 1;
-        columns.push_back(c);
-      } else {
-        EXPECT_EQ(" ", g.text);
-        EXPECT_EQ(BOARD, g.bg) << "gap at row " << row << ", column " << c;
-      }
-    }
-    ASSERT_EQ(32u, columns.size());
-    for (std::size_t x = 1; x < 32; ++x)
-      EXPECT_EQ(x % 8 == 0 ? 3u : 2u, columns[x] - columns[x - 1]) << "before LED " << x;
+TEST(TerminalView, TooSmallATerminalGetsOneLineSayingSo) {
+  const wall_frame f = make_frame(0, own_colour);
+  for (const auto &[columns, rows] : {std::pair{34, 10}, {36, 9}, {20, 3}}) {
+    std::string text;
+    terminal_view_render(f, "status", columns, rows, &text);
+    const std::string message = "terminal " + std::to_string(columns) + "x" + std::to_string(rows) +
+                                " is too small for the wall: it needs at least 35x10";
+    EXPECT_EQ(std::vector<std::string>{message.substr(0, std::size_t(columns))}, screen_text_lines(screen_of(text)));
   }
-  std::string shown;
-  for (const glyph &g : rows[8])
-    shown += g.text;
-  EXPECT_EQ(status, shown);
 }
 
 TEST(TerminalView, EntersDrawsInOneTextAndRestoresTheTerminal) {
@@ -423,7 +406,7 @@ TEST(TerminalView, EntersDrawsInOneTextAndRestoresTheTerminal) {
   written.resize(std::size_t(size));
 
   std::string frame;
-  terminal_view_render(f, "status", &frame);
+  terminal_view_render(f, "status", 80, 24, &frame); // a file tells no size: the view takes 80x24
   const std::size_t at = written.find(frame);
   ASSERT_NE(std::string::npos, at);
   const std::string before = written.substr(0, at), after = written.substr(at + frame.size());

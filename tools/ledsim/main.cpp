@@ -7,7 +7,9 @@
 #include "gif_writer.h"
 #include "ledsim_server.h"
 #include "ledsim_output.h"
+#include "monotonic_now.h"
 #include "terminal_view.h"
+#include "wall_status.h"
 
 #include <csignal>
 #include <cstdio>
@@ -17,7 +19,6 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <deque>
 #include <string>
 
 namespace {
@@ -46,6 +47,12 @@ void on_signal(int) {
   [[maybe_unused]] const ssize_t n = write(stop_pipe[1], &byte, 1);
 }
 
+// Set on SIGWINCH; the view takes the new size in the server loop's next turn
+// (the signal cuts its wait short), never in the handler.
+volatile std::sig_atomic_t resized = 0;
+
+void on_resize(int) { resized = 1; }
+
 struct outputs {
   terminal_view_t view = nullptr;
   std::FILE *log = nullptr;
@@ -53,12 +60,12 @@ struct outputs {
   contact_sheet_t sheet = nullptr;
   frame_stats_t stats = nullptr;
   ledsim_server_t server = nullptr;
-  std::deque<std::int64_t> last_second; // receive times of the last second, for the view
+  wall_status_t status = nullptr; // with the view only
+  std::string status_line;
 };
 
 void on_frame(void *user, const wall_frame &frame) {
   auto *out = static_cast<outputs *>(user);
-  const std::int64_t previous = out->stats->received_ns.empty() ? frame.received_ns : out->stats->received_ns.back();
   frame_stats_add(out->stats, frame.received_ns);
   if (out->log)
     frame_log_write(out->log, frame);
@@ -67,15 +74,24 @@ void on_frame(void *user, const wall_frame &frame) {
   if (out->sheet)
     contact_sheet_add(out->sheet, frame);
   if (out->view) {
-    out->last_second.push_back(frame.received_ns);
-    while (frame.received_ns - out->last_second.front() >= 1'000'000'000)
-      out->last_second.pop_front();
-    char status[160];
-    std::snprintf(status, sizeof status, "frames %zu  %zu fps  connections %d  last gap %.1f ms",
-                  out->stats->received_ns.size(), out->last_second.size(), ledsim_server_connections(out->server),
-                  double(frame.received_ns - previous) / 1e6);
-    terminal_view_draw(out->view, frame, status);
+    wall_status_frame(out->status, frame);
+    wall_status_line(*out->status, &out->status_line);
+    terminal_view_draw(out->view, frame, out->status_line.c_str());
   }
+}
+
+// Between frames the status goes on: the rate falls, a silence is counted.
+void on_tick(void *user) {
+  auto *out = static_cast<outputs *>(user);
+  if (!out->view)
+    return;
+  if (resized) {
+    resized = 0;
+    terminal_view_resize(out->view);
+  }
+  wall_status_tick(out->status, monotonic_ns(), ledsim_server_has_client(out->server));
+  wall_status_line(*out->status, &out->status_line);
+  terminal_view_status(out->view, out->status_line.c_str());
 }
 
 bool parse_int(const char *text, int *value) {
@@ -175,11 +191,24 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(out.server));
-  if (view)
+  if (view) {
+    struct sigaction resize {};
+    resize.sa_handler = on_resize;
+    sigemptyset(&resize.sa_mask);
+    sigaction(SIGWINCH, &resize, nullptr);
+    // The host as given (the server takes an empty one as this machine) with the port it got.
+    const std::string host = listen.substr(0, listen.find(':'));
+    out.status = wall_status_init((host.empty() ? "localhost" : host) + ":" +
+                                  std::to_string(ledsim_server_port(out.server)));
     out.view = terminal_view_init(1);
-  const int served = ledsim_server_run(out.server, stop_pipe[0], on_frame, &out);
-  if (out.view)
+    wall_status_line(*out.status, &out.status_line);
+    terminal_view_draw(out.view, wall_frame{}, out.status_line.c_str()); // the dark wall until a client comes
+  }
+  const int served = ledsim_server_run(out.server, stop_pipe[0], on_frame, &out, on_tick);
+  if (out.view) {
     terminal_view_done(out.view);
+    wall_status_done(out.status);
+  }
 
   bool written = true;
   if (out.log)
