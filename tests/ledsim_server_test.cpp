@@ -7,6 +7,7 @@
 #include "matrix_wiring.h"
 #include "opcgd.h"
 #include "poll_until.h"
+#include "raw_opc_client.h"
 #include "wait_until.h"
 
 #include <arpa/inet.h>
@@ -75,38 +76,6 @@ private:
   std::vector<wall_frame> frames_;
 };
 
-// A plain TCP client that writes exactly the bytes it is given.
-struct raw_client {
-  int fd = -1;
-  explicit raw_client(int port) {
-    std::signal(SIGPIPE, SIG_IGN); // a closed connection shows as a failed write
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(u16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    error = errno;
-  }
-  ~raw_client() { close(fd); }
-  void send_bytes(const std::vector<u8> &bytes, size_t piece = 1 << 20) const {
-    for (size_t at = 0; at < bytes.size(); at += piece)
-      ASSERT_GT(write(fd, bytes.data() + at, std::min(piece, bytes.size() - at)), 0);
-  }
-  bool connected;
-  int error;
-};
-
-std::vector<u8> message(u8 channel, u8 command, const std::vector<u8> &body) {
-  std::vector<u8> bytes(4 + body.size());
-  bytes[0] = channel;
-  bytes[1] = command;
-  bytes[2] = u8(body.size() >> 8);
-  bytes[3] = u8(body.size() & 0xff);
-  std::copy(body.begin(), body.end(), bytes.begin() + 4);
-  return bytes;
-}
-
 // LED i lit in a colour that names it.
 std::vector<u8> numbered_leds(int count, u8 blue = 7) {
   std::vector<u8> body;
@@ -134,7 +103,7 @@ void expect_numbered(const wall_frame &f, int count, u8 blue = 7) {
 TEST(LedsimServer, FrameWrittenByteByByteArrivesWholeInImageOrder) {
   running_server server;
   raw_client client(server.port());
-  client.send_bytes(message(0, 0, numbered_leds(512)), 1);
+  client.send_bytes(opc_message(0, 0, numbered_leds(512)), 1);
   ASSERT_TRUE(server.wait_for_frames(1));
   expect_numbered(server.frames()[0], 512);
   EXPECT_EQ(server.frames()[0].connection, 0);
@@ -143,8 +112,8 @@ TEST(LedsimServer, FrameWrittenByteByByteArrivesWholeInImageOrder) {
 TEST(LedsimServer, TwoMessagesInOneWriteAreTwoFrames) {
   running_server server;
   raw_client client(server.port());
-  auto both = message(0, 0, numbered_leds(512, 1));
-  const auto second = message(255, 0, numbered_leds(512, 2));
+  auto both = opc_message(0, 0, numbered_leds(512, 1));
+  const auto second = opc_message(255, 0, numbered_leds(512, 2));
   both.insert(both.end(), second.begin(), second.end());
   client.send_bytes(both);
   ASSERT_TRUE(server.wait_for_frames(2));
@@ -155,9 +124,9 @@ TEST(LedsimServer, TwoMessagesInOneWriteAreTwoFrames) {
 TEST(LedsimServer, OtherChannelsAndCommandsAreSkippedByTheirLength) {
   running_server server;
   raw_client client(server.port());
-  auto bytes = message(5, 0, numbered_leds(512, 9));
-  const auto sysex = message(0, 0xff, std::vector<u8>(300, 0xee));
-  const auto frame = message(0, 0, numbered_leds(512, 3));
+  auto bytes = opc_message(5, 0, numbered_leds(512, 9));
+  const auto sysex = opc_message(0, 0xff, std::vector<u8>(300, 0xee));
+  const auto frame = opc_message(0, 0, numbered_leds(512, 3));
   bytes.insert(bytes.end(), sysex.begin(), sysex.end());
   bytes.insert(bytes.end(), frame.begin(), frame.end());
   client.send_bytes(bytes, 7);
@@ -170,12 +139,12 @@ TEST(LedsimServer, OtherChannelsAndCommandsAreSkippedByTheirLength) {
 TEST(LedsimServer, ShortMessagesUpdateOnlyTheirLedsAndLongOnesStopAt512) {
   running_server server;
   raw_client client(server.port());
-  client.send_bytes(message(0, 0, numbered_leds(512, 1)));
-  client.send_bytes(message(0, 0, std::vector<u8>(30, 200))); // LEDs 0 to 9
+  client.send_bytes(opc_message(0, 0, numbered_leds(512, 1)));
+  client.send_bytes(opc_message(0, 0, std::vector<u8>(30, 200))); // LEDs 0 to 9
   std::vector<u8> long_body = numbered_leds(512, 4);
   long_body.resize(600 * 3, 99);
-  client.send_bytes(message(0, 0, long_body));
-  client.send_bytes(message(0, 0, {1, 2})); // not even one pixel
+  client.send_bytes(opc_message(0, 0, long_body));
+  client.send_bytes(opc_message(0, 0, {1, 2})); // not even one pixel
   ASSERT_TRUE(server.wait_for_frames(4));
   const auto frames = server.frames();
   for (int led = 0; led < 512; ++led) {
@@ -191,13 +160,13 @@ TEST(LedsimServer, TruncatedMessageIsDroppedAndTheNextClientIsServed) {
   running_server server;
   {
     raw_client vanishing(server.port());
-    auto half = message(0, 0, numbered_leds(512, 5));
+    auto half = opc_message(0, 0, numbered_leds(512, 5));
     half.resize(700);
     vanishing.send_bytes(half);
   }
   std::this_thread::sleep_for(50ms);
   raw_client next(server.port());
-  next.send_bytes(message(0, 0, numbered_leds(512, 6)));
+  next.send_bytes(opc_message(0, 0, numbered_leds(512, 6)));
   ASSERT_TRUE(server.wait_for_frames(1));
   std::this_thread::sleep_for(50ms);
   ASSERT_EQ(server.frames().size(), 1u);
@@ -219,7 +188,7 @@ TEST(LedsimServer, RandomBytesAndHugeLengthsNeitherCrashNorStopIt) {
     garbage.send_bytes(std::vector<u8>(1000, 1));
   }
   raw_client honest(server.port());
-  honest.send_bytes(message(0, 0, numbered_leds(512, 8)));
+  honest.send_bytes(opc_message(0, 0, numbered_leds(512, 8)));
   const auto from_the_last = [&] {
     const auto frames = server.frames();
     return std::any_of(frames.begin(), frames.end(), [](const wall_frame &f) { return f.connection == 5; });
@@ -233,7 +202,7 @@ TEST(LedsimServer, SilentClientGivesWayToTheNext) {
   raw_client silent(server.port());
   std::this_thread::sleep_for(50ms);
   raw_client next(server.port());
-  next.send_bytes(message(0, 0, numbered_leds(512, 2)));
+  next.send_bytes(opc_message(0, 0, numbered_leds(512, 2)));
   ASSERT_TRUE(server.wait_for_frames(1, 4s)) << "a silent client must not hold the wall";
   expect_numbered(server.frames()[0], 512, 2);
 }
@@ -259,7 +228,7 @@ TEST(LedsimFaults, ClosesEachConnectionAfterItsFrames) {
   running_server server(faults);
   raw_client client(server.port());
   for (int i = 0; i < 3; ++i)
-    client.send_bytes(message(0, 0, numbered_leds(512)));
+    client.send_bytes(opc_message(0, 0, numbered_leds(512)));
   ASSERT_TRUE(server.wait_for_frames(2));
   u8 byte;
   pollfd pfd{client.fd, POLLIN, 0};
@@ -283,7 +252,7 @@ TEST(LedsimFaults, RefusesConnectionsForAWhileAtStart) {
   std::this_thread::sleep_for(600ms);
   raw_client later(server.port());
   EXPECT_TRUE(later.connected);
-  later.send_bytes(message(0, 0, numbered_leds(512)));
+  later.send_bytes(opc_message(0, 0, numbered_leds(512)));
   EXPECT_TRUE(server.wait_for_frames(1));
 }
 
@@ -293,10 +262,10 @@ TEST(LedsimFaults, StopsReadingForAWhileThenCatchesUp) {
   faults.pause_ms = 500;
   running_server server(faults);
   raw_client client(server.port());
-  client.send_bytes(message(0, 0, numbered_leds(512, 1)));
+  client.send_bytes(opc_message(0, 0, numbered_leds(512, 1)));
   ASSERT_TRUE(server.wait_for_frames(1));
   const auto paused_from = clock_type::now();
-  client.send_bytes(message(0, 0, numbered_leds(512, 2)));
+  client.send_bytes(opc_message(0, 0, numbered_leds(512, 2)));
   ASSERT_TRUE(server.wait_for_frames(2));
   EXPECT_GE(clock_type::now() - paused_from, 400ms);
   expect_numbered(server.frames()[1], 512, 2);
