@@ -36,6 +36,9 @@ packages=(
   # callgrind counts instructions in bench/instructions.sh, and its header
   # marks the parts of the show it counts)
   libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time valgrind
+  # the simulator's terminal view test (tests/ledsim_terminal_test.cpp) runs
+  # it in a tmux pane and reads the screen back
+  tmux
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
   # the Debian package (scripts/package.sh): CPack's DEB generator calls

@@ -99,11 +99,13 @@ inline std::string screen_line(const screen_rows &rows, std::size_t row) {
   return line.substr(0, line.find_last_not_of(' ') + 1);
 }
 
-// The rows that hold any glyph other than a blank, in order.
+// The rows that show text: a glyph other than a blank or a half block.
 inline std::vector<std::string> screen_text_lines(const screen_rows &rows) {
   std::vector<std::string> lines;
   for (std::size_t r = 0; r < rows.size(); ++r)
-    if (!screen_line(rows, r).empty())
+    if (std::any_of(rows[r].begin(), rows[r].end(), [](const screen_cell &c) {
+          return c.glyph != " " && c.glyph != "\u2580" && c.glyph != "\u2584";
+        }))
       lines.push_back(screen_line(rows, r));
   return lines;
 }
