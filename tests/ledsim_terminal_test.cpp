@@ -43,6 +43,7 @@ public:
   }
   ~view_pane() {
     tmux({"kill-server"});
+    unlink(socket_.c_str()); // the server leaves it behind
     unlink(errors_.c_str());
   }
   view_pane(const view_pane &) = delete;
