@@ -29,6 +29,9 @@ packages=(
   libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev
   # the video renderer's (optional for the build: without them it is left out)
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  # the simulator's browser view (optional too: without it ledsim has no --http),
+  # and the real browser its test draws the page in
+  libcpp-httplib-dev chromium
   # headless sound: a private sound server that ALSA's "default" plays into
   pulseaudio pulseaudio-utils libasound2-plugins
   # tests and benchmarks (the encoder makes the test streams; GNU time's

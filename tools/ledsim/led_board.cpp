@@ -37,6 +37,8 @@ int led_board_height(int scale) { return cell_origin(scale, MATRIX_HEIGHT) - pan
 
 int led_board_centre(int scale, int led) { return cell_origin(scale, led) + scale / 2; }
 
+int led_board_dot_radius(int scale) { return dot_radius(scale); }
+
 namespace {
 
 // The board's drawing, whatever it draws into: `fill(x0, x1, y, rgb)` paints

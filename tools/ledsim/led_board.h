@@ -25,6 +25,8 @@ int led_board_width(int scale);
 int led_board_height(int scale);
 // The centre pixel of LED x (column) or y (row)'s dot, from the board's corner.
 int led_board_centre(int scale, int led);
+// The dot's radius: its rows reach out to where (w^2 + dy^2 <= r^2 + r), about r + 1/2.
+int led_board_dot_radius(int scale);
 
 // Draws the board with its top-left corner at (x0, y0), true-colour or palette:
 // on a palette image each colour is resolved (exact where the palette has it

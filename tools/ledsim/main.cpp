@@ -5,6 +5,9 @@
 #include "frame_log.h"
 #include "frame_stats.h"
 #include "gif_writer.h"
+#ifdef LEDSIM_HTTP
+#include "http_view.h"
+#endif
 #include "ledsim_server.h"
 #include "ledsim_output.h"
 #include "monotonic_now.h"
@@ -27,6 +30,8 @@ const char *const USAGE = R"(usage: ledsim [options]
 A simulator of the 32x16 LED wall: an Open Pixel Control server.
   --listen HOST:PORT      where to listen (default 127.0.0.1:7890; port 0: any)
   --view                  show the wall in this terminal (24-bit colour)
+  --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (anyone who
+                          can reach the address can watch)
   --log FILE              write every frame with its receive time (text)
   --gif FILE              write an animated GIF at the received timing
   --gif-scale N           GIF pixels per LED (default 8)
@@ -60,9 +65,31 @@ struct outputs {
   contact_sheet_t sheet = nullptr;
   frame_stats_t stats = nullptr;
   ledsim_server_t server = nullptr;
-  wall_status_t status = nullptr; // with the view only
+#ifdef LEDSIM_HTTP
+  http_view_t http = nullptr;
+#endif
+  wall_status_t status = nullptr; // with a view only
   std::string status_line;
 };
+
+// The status line, as the views show it, after the status changed.
+void show_status(outputs *out, const wall_frame *frame) {
+  wall_status_line(*out->status, &out->status_line);
+  if (out->view) {
+    if (frame)
+      terminal_view_draw(out->view, *frame, out->status_line.c_str());
+    else
+      terminal_view_status(out->view, out->status_line.c_str());
+  }
+#ifdef LEDSIM_HTTP
+  if (out->http) {
+    if (frame)
+      http_view_frame(out->http, *frame, out->status_line);
+    else
+      http_view_status(out->http, out->status_line);
+  }
+#endif
+}
 
 void on_frame(void *user, const wall_frame &frame) {
   auto *out = static_cast<outputs *>(user);
@@ -73,25 +100,23 @@ void on_frame(void *user, const wall_frame &frame) {
     gif_writer_add(out->gif, frame);
   if (out->sheet)
     contact_sheet_add(out->sheet, frame);
-  if (out->view) {
+  if (out->status) {
     wall_status_frame(out->status, frame);
-    wall_status_line(*out->status, &out->status_line);
-    terminal_view_draw(out->view, frame, out->status_line.c_str());
+    show_status(out, &frame);
   }
 }
 
 // Between frames the status goes on: the rate falls, a silence is counted.
 void on_tick(void *user) {
   auto *out = static_cast<outputs *>(user);
-  if (!out->view)
+  if (!out->status)
     return;
-  if (resized) {
+  if (out->view && resized) {
     resized = 0;
     terminal_view_resize(out->view);
   }
   wall_status_tick(out->status, monotonic_ns(), ledsim_server_has_client(out->server));
-  wall_status_line(*out->status, &out->status_line);
-  terminal_view_status(out->view, out->status_line.c_str());
+  show_status(out, nullptr);
 }
 
 bool parse_int(const char *text, int *value) {
@@ -107,14 +132,16 @@ bool parse_int(const char *text, int *value) {
 
 int main(int argc, char **argv) {
   std::string listen = "127.0.0.1:7890";
+  const char *http = nullptr;
   bool view = false;
   const char *log_path = nullptr, *gif_path = nullptr, *sheet_path = nullptr, *summary_path = nullptr;
   int gif_scale = 8, sheet_scale = 4, sheet_columns = 10;
   ledsim_faults faults;
 
-  enum { LISTEN = 1, VIEW, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
+  enum { LISTEN = 1, VIEW, HTTP, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
   const option options[] = {{"listen", required_argument, nullptr, LISTEN},
                             {"view", no_argument, nullptr, VIEW},
+                            {"http", required_argument, nullptr, HTTP},
                             {"log", required_argument, nullptr, LOG},
                             {"gif", required_argument, nullptr, GIF},
                             {"gif-scale", required_argument, nullptr, GIF_SCALE},
@@ -132,6 +159,7 @@ int main(int argc, char **argv) {
     switch (o) {
     case LISTEN: listen = optarg; break;
     case VIEW: view = true; break;
+    case HTTP: http = optarg; break;
     case LOG: log_path = optarg; break;
     case GIF: gif_path = optarg; break;
     case GIF_SCALE: ok = parse_int(optarg, &gif_scale) && gif_scale >= 4; break;
@@ -191,24 +219,43 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(out.server));
+  if (http) {
+#ifdef LEDSIM_HTTP
+    out.http = http_view_init(http);
+    if (!out.http)
+      return 1;
+    const std::string host = std::string(http).substr(0, std::string(http).rfind(':'));
+    std::fprintf(stderr, "ledsim: browser view on http://%s:%d/\n", host.c_str(), http_view_port(out.http));
+#else
+    std::fprintf(stderr, "ledsim: this build has no browser view (cpp-httplib was missing)\n");
+    return 1;
+#endif
+  }
+  if (view || http) {
+    // The host as given (the server takes an empty one as this machine) with the port it got.
+    const std::string host = listen.substr(0, listen.find(':'));
+    out.status = wall_status_init((host.empty() ? "localhost" : host) + ":" +
+                                  std::to_string(ledsim_server_port(out.server)));
+  }
   if (view) {
     struct sigaction resize {};
     resize.sa_handler = on_resize;
     sigemptyset(&resize.sa_mask);
     sigaction(SIGWINCH, &resize, nullptr);
-    // The host as given (the server takes an empty one as this machine) with the port it got.
-    const std::string host = listen.substr(0, listen.find(':'));
-    out.status = wall_status_init((host.empty() ? "localhost" : host) + ":" +
-                                  std::to_string(ledsim_server_port(out.server)));
     out.view = terminal_view_init(1);
-    wall_status_line(*out.status, &out.status_line);
-    terminal_view_draw(out.view, wall_frame{}, out.status_line.c_str()); // the dark wall until a client comes
+  }
+  if (out.status) {
+    const wall_frame dark{}; // the dark wall until a client comes
+    show_status(&out, &dark);
   }
   const int served = ledsim_server_run(out.server, stop_pipe[0], on_frame, &out, on_tick);
-  if (out.view) {
+  if (out.view)
     terminal_view_done(out.view);
+#ifdef LEDSIM_HTTP
+  http_view_done(out.http);
+#endif
+  if (out.status)
     wall_status_done(out.status);
-  }
 
   bool written = true;
   if (out.log)
