@@ -29,7 +29,7 @@ struct browser_view {
   int http_port = 0;
   explicit browser_view(std::vector<std::string> options)
       : simulator(LEDSIM, [&] {
-          options.insert(options.end(), {"--listen", "127.0.0.1:0", "--http", "127.0.0.1:0"});
+          options.insert(options.end(), {"--listen", "127.0.0.1:0", "--http", "0"}); // on 127.0.0.1
           return options;
         }()) {
     const std::string said = "browser view on http://127.0.0.1:";

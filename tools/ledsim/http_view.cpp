@@ -17,6 +17,7 @@ extern const char HTTP_VIEW_PAGE[];
 struct http_view_s {
   httplib::Server server;
   std::thread serving;
+  std::string host;
   int port = 0;
   std::string board; // the page's geometry, JSON
 
@@ -95,16 +96,20 @@ void serve_events(http_view_t view, httplib::Response &response) {
 } // namespace
 
 http_view_t http_view_init(const std::string &hostport) {
+  // HOST:PORT, :PORT or PORT; without a host, this machine only.
   const std::size_t colon = hostport.rfind(':');
-  const std::string host = colon == std::string::npos ? hostport : hostport.substr(0, colon);
-  const std::string port_text = colon == std::string::npos ? "" : hostport.substr(colon + 1);
+  std::string host = colon == std::string::npos ? "" : hostport.substr(0, colon);
+  if (host.empty())
+    host = "127.0.0.1";
+  const std::string port_text = colon == std::string::npos ? hostport : hostport.substr(colon + 1);
   char *end = nullptr;
   const long port = port_text.empty() ? -1 : std::strtol(port_text.c_str(), &end, 10);
-  if (host.empty() || port < 0 || port > 65535 || *end) {
-    std::fprintf(stderr, "ledsim: --http takes HOST:PORT with a port from 0 to 65535, not '%s'\n", hostport.c_str());
+  if (port < 0 || port > 65535 || *end) {
+    std::fprintf(stderr, "ledsim: --http takes HOST:PORT (or PORT, on 127.0.0.1) with a port from 0 to 65535, not '%s'\n", hostport.c_str());
     return nullptr;
   }
   auto view = std::make_unique<http_view_s>();
+  view->host = host;
   view->board = board_json();
   view->leds.assign(std::size_t(6 * MATRIX_LEDS), '0');
   publish(view.get(), "waiting for a client");
@@ -129,6 +134,8 @@ http_view_t http_view_init(const std::string &hostport) {
   view->serving = std::thread([v] { v->server.listen_after_bind(); });
   return view.release();
 }
+
+const std::string &http_view_host(http_view_t view) { return view->host; }
 
 int http_view_port(http_view_t view) { return view->port; }
 

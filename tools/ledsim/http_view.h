@@ -25,11 +25,13 @@ inline constexpr int HTTP_VIEW_SCALE = 16; // pixels per LED in the page
 struct http_view_s;
 using http_view_t = http_view_s *;
 
-// Listens on HOST:PORT (port 0: any free one) and serves on threads of its
-// own. Null, with a message on stderr, when the address cannot be had.
+// Listens on HOST:PORT, or on 127.0.0.1 for :PORT or PORT (port 0: any free
+// one), and serves on threads of its own. Null, with a message on stderr,
+// when the address cannot be had.
 http_view_t http_view_init(const std::string &hostport);
 
-// The port it listens on.
+// The host and the port it listens on.
+const std::string &http_view_host(http_view_t view);
 int http_view_port(http_view_t view);
 
 // A new picture of the wall, and the status line that goes with it.

@@ -30,8 +30,8 @@ const char *const USAGE = R"(usage: ledsim [options]
 A simulator of the 32x16 LED wall: an Open Pixel Control server.
   --listen HOST:PORT      where to listen (default 127.0.0.1:7890; port 0: any)
   --view                  show the wall in this terminal (24-bit colour)
-  --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (anyone who
-                          can reach the address can watch)
+  --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (a PORT alone:
+                          on 127.0.0.1; anyone who can reach the address can watch)
   --log FILE              write every frame with its receive time (text)
   --gif FILE              write an animated GIF at the received timing
   --gif-scale N           GIF pixels per LED (default 8)
@@ -224,8 +224,8 @@ int main(int argc, char **argv) {
     out.http = http_view_init(http);
     if (!out.http)
       return 1;
-    const std::string host = std::string(http).substr(0, std::string(http).rfind(':'));
-    std::fprintf(stderr, "ledsim: browser view on http://%s:%d/\n", host.c_str(), http_view_port(out.http));
+    std::fprintf(stderr, "ledsim: browser view on http://%s:%d/\n", http_view_host(out.http).c_str(),
+                 http_view_port(out.http));
 #else
     std::fprintf(stderr, "ledsim: this build has no browser view (cpp-httplib was missing)\n");
     return 1;
