@@ -20,13 +20,7 @@ using codec_t = ffmpeg_codec_ptr;
 using frame_t = ffmpeg_frame_ptr;
 using packet_t = ffmpeg_packet_ptr;
 
-bool report(std::string *error, const std::string &message) {
-  if (error)
-    *error = message;
-  return false;
-}
-
-bool failed(std::string *error, const std::string &step, int code) { return report(error, step + ": " + ffmpeg_error_text(code)); }
+bool failed(std::string *error, const std::string &step, int code) { return ffmpeg_report(error, step + ": " + ffmpeg_error_text(code)); }
 
 bool open_input(const std::string &path, input_t *in, std::string *error) {
   AVFormatContext *c = nullptr;
@@ -51,7 +45,7 @@ int first_stream(AVFormatContext *in, AVMediaType kind) {
 bool open_decoder(AVStream *stream, codec_t *dec, std::string *error) {
   const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec)
-    return report(error, std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
+    return ffmpeg_report(error, std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
   dec->reset(avcodec_alloc_context3(codec));
   if (!*dec)
     return failed(error, "allocating a decoder", AVERROR(ENOMEM));
@@ -107,7 +101,7 @@ struct sound_reader {
       sample_rate = f->sample_rate;
     }
     if (f->ch_layout.nb_channels != channels || f->sample_rate != sample_rate)
-      return report(error, "the sound changes its channels or sample rate midway");
+      return ffmpeg_report(error, "the sound changes its channels or sample rate midway");
     // Whatever still lies before time 0 is priming the container did not mark.
     std::int64_t skip = 0;
     if (f->best_effort_timestamp != AV_NOPTS_VALUE)
@@ -252,7 +246,7 @@ bool video_probe_frames(const std::string &path, const std::vector<long> &number
     return false;
   const int video = first_stream(in.get(), AVMEDIA_TYPE_VIDEO);
   if (video < 0)
-    return report(error, path + " has no video stream");
+    return ffmpeg_report(error, path + " has no video stream");
   codec_t dec;
   if (!open_decoder(in->streams[video], &dec, error))
     return false;
@@ -274,7 +268,7 @@ bool video_probe_frames(const std::string &path, const std::vector<long> &number
                              AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                              nullptr, nullptr));
     if (!sws)
-      return report(error, "setting up the conversion to RGB failed");
+      return ffmpeg_report(error, "setting up the conversion to RGB failed");
     // The matrix and range the file is tagged with; untagged means BT.601.
     const int *matrix = sws_getCoefficients(f->colorspace);
     sws_setColorspaceDetails(sws.get(), matrix, f->color_range == AVCOL_RANGE_JPEG,
@@ -322,7 +316,7 @@ bool video_probe_frames(const std::string &path, const std::vector<long> &number
   if (wanted > 0) {
     for (std::size_t i = 0; i < numbers.size(); ++i)
       if ((*rgb)[i].empty())
-        return report(error, path + " has no picture " + std::to_string(numbers[i]) + " (it holds " +
+        return ffmpeg_report(error, path + " has no picture " + std::to_string(numbers[i]) + " (it holds " +
                                  std::to_string(number) + ")");
   }
   return true;
@@ -336,7 +330,7 @@ bool video_probe_audio(const std::string &path, std::vector<float> *interleaved,
     return false;
   const int audio = first_stream(in.get(), AVMEDIA_TYPE_AUDIO);
   if (audio < 0)
-    return report(error, path + " has no audio stream");
+    return ffmpeg_report(error, path + " has no audio stream");
   sound_reader sound;
   if (!sound.open(in->streams[audio], interleaved, error))
     return false;

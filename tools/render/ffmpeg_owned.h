@@ -1,5 +1,6 @@
-// FFmpeg's objects owned the C++ way (each freed by its own function) and
-// FFmpeg's error texts, for the video writer and the tests' video reader.
+// FFmpeg's objects owned the C++ way (each freed by its own function),
+// FFmpeg's error texts and the report of a failed step, for the video writer
+// and the tests' video reader.
 #pragma once
 
 extern "C" {
@@ -38,6 +39,14 @@ struct ffmpeg_input_close {
 using ffmpeg_codec_ptr = std::unique_ptr<AVCodecContext, ffmpeg_codec_free>;
 using ffmpeg_frame_ptr = std::unique_ptr<AVFrame, ffmpeg_frame_free>;
 using ffmpeg_packet_ptr = std::unique_ptr<AVPacket, ffmpeg_packet_free>;
+
+// Puts `message` in *error (when there is one) and answers false, for the
+// many steps that fail alike.
+inline bool ffmpeg_report(std::string *error, const std::string &message) {
+  if (error)
+    *error = message;
+  return false;
+}
 
 inline std::string ffmpeg_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -147,19 +147,20 @@ void say_progress(renderer *r, bool done) {
     std::fputc('\n', stderr);
 }
 
-// The sound of video frame `number`'s 40 ms, as the show plays it then.
-bool add_sound(renderer *r, const queued_frame &f, std::string *error) {
+// The sound of the 40 ms from `show_ms` on, as the show plays it then:
+// silence until playback starts. `samples` is the buffer, kept between calls.
+bool add_sound(renderer *r, std::int64_t show_ms, std::int64_t playback_start_ns, std::vector<std::int16_t> *samples,
+               std::string *error) {
   const int rate = soundtrack_pcm_rate(r->pcm), channels = soundtrack_pcm_channels(r->pcm);
   const int frames = rate * int(CAPTURE_FRAME_MS) / 1000;
-  if (f.playback_start_ns < 0 || frames <= 0) {
-    std::vector<std::int16_t> silence(std::size_t(std::max(frames, 0) * channels), 0);
-    return video_file_add_audio(r->video, silence.data(), frames, error);
+  samples->assign(std::size_t(frames * channels), 0);
+  if (playback_start_ns >= 0) {
+    const std::int64_t show_sample = show_ms * rate / 1000;
+    const std::int64_t start_sample = (playback_start_ns * rate + 500'000'000) / 1'000'000'000;
+    if (!soundtrack_pcm_read(r->pcm, show_sample - start_sample, frames, samples->data(), error))
+      return false;
   }
-  const std::int64_t show_sample = f.show_ms * rate / 1000;
-  const std::int64_t start_sample = (f.playback_start_ns * rate + 500'000'000) / 1'000'000'000;
-  std::vector<std::int16_t> samples(std::size_t(frames * channels));
-  return soundtrack_pcm_read(r->pcm, show_sample - start_sample, frames, samples.data(), error) &&
-         video_file_add_audio(r->video, samples.data(), frames, error);
+  return video_file_add_audio(r->video, samples->data(), frames, error);
 }
 
 void encode(renderer *r) {
@@ -170,8 +171,9 @@ void encode(renderer *r) {
     rgb[i + 1] = (LED_BOARD_COLOUR >> 8) & 255;
     rgb[i + 2] = LED_BOARD_COLOUR & 255;
   }
+  std::vector<std::int16_t> samples;
   std::int64_t next_progress = 0;
-  std::optional<queued_frame> previous;
+  std::optional<std::int64_t> previous_ms; // the moment of the frame whose sound is still to go
   for (;;) {
     queued_frame f;
     {
@@ -184,7 +186,7 @@ void encode(renderer *r) {
     std::string error;
     // A frame's sound goes once the next frame is known, so that a playback
     // start inside it is already known too.
-    bool ok = !previous || add_sound(r, {false, previous->number, previous->show_ms, f.playback_start_ns, {}}, &error);
+    bool ok = !previous_ms || add_sound(r, *previous_ms, f.playback_start_ns, &samples, &error);
     if (ok && !f.last) {
       led_board_draw_rgb(rgb.data(), r->width * 3, r->board_x, r->board_y, r->scale, f.wall);
       ok = video_file_add_frame(r->video, rgb.data(), r->width * 3, &error);
@@ -199,7 +201,7 @@ void encode(renderer *r) {
     }
     if (f.last)
       return;
-    previous = f;
+    previous_ms = f.show_ms;
     ++r->encoded;
     r->encoded_show_ms = f.show_ms;
     if (r->progress && monotonic_ns() >= next_progress) {

@@ -32,12 +32,6 @@ struct output_free {
   }
 };
 
-bool report(std::string *error, const std::string &message) {
-  if (error)
-    *error = message;
-  return false;
-}
-
 // Work for the encoding thread, in the order the caller gave it.
 struct job {
   enum kind { picture, sound, end } what;
@@ -87,7 +81,7 @@ struct video_file_s {
 
 namespace {
 
-bool fail(std::string *error, const std::string &step, int code) { return report(error, step + ": " + ffmpeg_error_text(code)); }
+bool fail(std::string *error, const std::string &step, int code) { return ffmpeg_report(error, step + ": " + ffmpeg_error_text(code)); }
 
 // Sends one frame (null: end of stream) and writes every packet it releases.
 bool encode(video_file_s *f, AVCodecContext *enc, AVStream *stream, const AVFrame *frame, std::string *error) {
@@ -243,12 +237,12 @@ void encoder_thread(video_file_s *f) {
 // Ready for more, or why not.
 bool usable(video_file_s *f, std::string *error) {
   if (!f)
-    return report(error, "no video file");
+    return ffmpeg_report(error, "no video file");
   if (f->finish_called)
-    return report(error, f->finished ? f->path + " is already finished" : "finishing " + f->path + " failed");
+    return ffmpeg_report(error, f->finished ? f->path + " is already finished" : "finishing " + f->path + " failed");
   std::lock_guard<std::mutex> hold(f->lock);
   if (f->failed)
-    return report(error, f->failure);
+    return ffmpeg_report(error, f->failure);
   return true;
 }
 
@@ -256,7 +250,7 @@ bool queue(video_file_s *f, job &&j, std::string *error) {
   {
     std::lock_guard<std::mutex> hold(f->lock);
     if (f->failed)
-      return report(error, f->failure);
+      return ffmpeg_report(error, f->failure);
     if (j.what == job::picture)
       ++f->queued_pictures;
     f->jobs.push_back(std::move(j));
@@ -273,31 +267,31 @@ const AVCodec *h264_encoder() {
 
 bool check_settings(const video_file_settings &s, std::string *error) {
   if (!s.path || !*s.path)
-    return report(error, "no output path");
+    return ffmpeg_report(error, "no output path");
   if (s.width <= 0 || s.height <= 0 || s.width % 2 || s.height % 2)
-    return report(error, "the picture must be an even, positive size, not " + std::to_string(s.width) + "x" +
+    return ffmpeg_report(error, "the picture must be an even, positive size, not " + std::to_string(s.width) + "x" +
                              std::to_string(s.height));
   // Rows of width * 3 bytes must fit an int stride.
   if (s.width > 16384 || s.height > 16384)
-    return report(error, "the picture is too large: " + std::to_string(s.width) + "x" + std::to_string(s.height));
+    return ffmpeg_report(error, "the picture is too large: " + std::to_string(s.width) + "x" + std::to_string(s.height));
   if (s.fps <= 0 || s.fps > 1000)
-    return report(error, "the frame rate must be 1 to 1000, not " + std::to_string(s.fps));
+    return ffmpeg_report(error, "the frame rate must be 1 to 1000, not " + std::to_string(s.fps));
   if (s.sample_rate <= 0)
-    return report(error, "the sample rate must be positive, not " + std::to_string(s.sample_rate));
+    return ffmpeg_report(error, "the sample rate must be positive, not " + std::to_string(s.sample_rate));
   if (s.channels < 1 || s.channels > 8)
-    return report(error, "the channel count must be 1 to 8, not " + std::to_string(s.channels));
+    return ffmpeg_report(error, "the channel count must be 1 to 8, not " + std::to_string(s.channels));
   if (s.audio_bitrate <= 0)
-    return report(error, "the audio bit rate must be positive, not " + std::to_string(s.audio_bitrate));
+    return ffmpeg_report(error, "the audio bit rate must be positive, not " + std::to_string(s.audio_bitrate));
   return true;
 }
 
 bool open_video(video_file_s *f, const video_file_settings &s, std::string *error) {
   const AVCodec *codec = h264_encoder();
   if (!codec)
-    return report(error, "this FFmpeg has no H.264 encoder (neither libx264 nor another)");
+    return ffmpeg_report(error, "this FFmpeg has no H.264 encoder (neither libx264 nor another)");
   f->video.reset(avcodec_alloc_context3(codec));
   if (!f->video)
-    return report(error, "allocating the video encoder: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating the video encoder: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   AVCodecContext *enc = f->video.get();
   enc->width = s.width;
   enc->height = s.height;
@@ -324,28 +318,28 @@ bool open_video(video_file_s *f, const video_file_settings &s, std::string *erro
   int ret = avcodec_open2(enc, codec, &options);
   av_dict_free(&options);
   if (ret < 0)
-    return report(error, std::string("opening the video encoder (") + codec->name + "): " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, std::string("opening the video encoder (") + codec->name + "): " + ffmpeg_error_text(ret));
 
   f->video_stream = avformat_new_stream(f->out.get(), nullptr);
   if (!f->video_stream)
-    return report(error, "adding the video stream: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "adding the video stream: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   f->video_stream->time_base = enc->time_base;
   f->video_stream->avg_frame_rate = enc->framerate;
   ret = avcodec_parameters_from_context(f->video_stream->codecpar, enc);
   if (ret < 0)
-    return report(error, "describing the video stream: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "describing the video stream: " + ffmpeg_error_text(ret));
 
   f->sws.reset(sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height, AV_PIX_FMT_YUV420P,
                               SWS_AREA | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
   if (!f->sws)
-    return report(error, "setting up the RGB to YUV conversion failed");
+    return ffmpeg_report(error, "setting up the RGB to YUV conversion failed");
   const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
   if (sws_setColorspaceDetails(f->sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0)
-    return report(error, "setting up the RGB to YUV conversion: BT.709 limited range is not supported");
+    return ffmpeg_report(error, "setting up the RGB to YUV conversion: BT.709 limited range is not supported");
 
   f->picture.reset(av_frame_alloc());
   if (!f->picture)
-    return report(error, "allocating the video frame: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating the video frame: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   f->picture->format = enc->pix_fmt;
   f->picture->width = s.width;
   f->picture->height = s.height;
@@ -355,17 +349,17 @@ bool open_video(video_file_s *f, const video_file_settings &s, std::string *erro
   f->picture->color_trc = enc->color_trc;
   ret = av_frame_get_buffer(f->picture.get(), 0);
   if (ret < 0)
-    return report(error, "allocating the video frame: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "allocating the video frame: " + ffmpeg_error_text(ret));
   return true;
 }
 
 bool open_audio(video_file_s *f, const video_file_settings &s, std::string *error) {
   const AVCodec *codec = avcodec_find_encoder_by_name("aac");
   if (!codec)
-    return report(error, "this FFmpeg has no AAC encoder (\"aac\")");
+    return ffmpeg_report(error, "this FFmpeg has no AAC encoder (\"aac\")");
   f->audio.reset(avcodec_alloc_context3(codec));
   if (!f->audio)
-    return report(error, "allocating the audio encoder: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating the audio encoder: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   AVCodecContext *enc = f->audio.get();
   enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
   enc->sample_rate = s.sample_rate;
@@ -376,37 +370,37 @@ bool open_audio(video_file_s *f, const video_file_settings &s, std::string *erro
     enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   int ret = avcodec_open2(enc, codec, nullptr);
   if (ret < 0)
-    return report(error, "opening the audio encoder (aac) for " + std::to_string(s.sample_rate) + " Hz, " +
+    return ffmpeg_report(error, "opening the audio encoder (aac) for " + std::to_string(s.sample_rate) + " Hz, " +
                              std::to_string(s.channels) + " channels: " + ffmpeg_error_text(ret));
   if (enc->frame_size <= 0)
-    return report(error, "the audio encoder (aac) did not say its frame size");
+    return ffmpeg_report(error, "the audio encoder (aac) did not say its frame size");
 
   f->audio_stream = avformat_new_stream(f->out.get(), nullptr);
   if (!f->audio_stream)
-    return report(error, "adding the audio stream: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "adding the audio stream: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   f->audio_stream->time_base = enc->time_base;
   ret = avcodec_parameters_from_context(f->audio_stream->codecpar, enc);
   if (ret < 0)
-    return report(error, "describing the audio stream: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "describing the audio stream: " + ffmpeg_error_text(ret));
 
   SwrContext *swr = nullptr;
   ret = swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &enc->ch_layout,
                             AV_SAMPLE_FMT_S16, s.sample_rate, 0, nullptr);
   f->swr.reset(swr);
   if (ret < 0)
-    return report(error, "setting up the audio sample conversion: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "setting up the audio sample conversion: " + ffmpeg_error_text(ret));
   ret = swr_init(swr);
   if (ret < 0)
-    return report(error, "setting up the audio sample conversion: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "setting up the audio sample conversion: " + ffmpeg_error_text(ret));
 
   f->fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, s.channels, enc->frame_size));
   if (!f->fifo)
-    return report(error, "allocating the audio buffer: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating the audio buffer: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   f->chunk.assign(static_cast<std::size_t>(enc->frame_size) * s.channels, 0);
 
   f->sound.reset(av_frame_alloc());
   if (!f->sound)
-    return report(error, "allocating the audio frame: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating the audio frame: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   f->sound->format = enc->sample_fmt;
   f->sound->sample_rate = enc->sample_rate;
   f->sound->nb_samples = enc->frame_size;
@@ -414,7 +408,7 @@ bool open_audio(video_file_s *f, const video_file_settings &s, std::string *erro
   if (ret >= 0)
     ret = av_frame_get_buffer(f->sound.get(), 0);
   if (ret < 0)
-    return report(error, "allocating the audio frame: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, "allocating the audio frame: " + ffmpeg_error_text(ret));
   return true;
 }
 
@@ -422,7 +416,7 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
   AVFormatContext *out = nullptr;
   int ret = avformat_alloc_output_context2(&out, nullptr, "mp4", s.path);
   if (ret < 0 || !out)
-    return report(error, "setting up the MP4 muxer: " + ffmpeg_error_text(ret < 0 ? ret : AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "setting up the MP4 muxer: " + ffmpeg_error_text(ret < 0 ? ret : AVERROR(ENOMEM)));
   f->out.reset(out);
   if (s.title)
     av_dict_set(&out->metadata, "title", s.title, 0);
@@ -434,11 +428,11 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
 
   f->packet.reset(av_packet_alloc());
   if (!f->packet)
-    return report(error, "allocating a packet: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "allocating a packet: " + ffmpeg_error_text(AVERROR(ENOMEM)));
 
   ret = avio_open(&out->pb, s.path, AVIO_FLAG_WRITE);
   if (ret < 0)
-    return report(error, std::string("opening ") + s.path + " for writing: " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, std::string("opening ") + s.path + " for writing: " + ffmpeg_error_text(ret));
   f->file_created = true;
 
   // The index goes to the front for players that stream the file; the move
@@ -451,16 +445,16 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
   ret = avformat_write_header(out, &options);
   av_dict_free(&options);
   if (ret < 0)
-    return report(error, std::string("writing the header of ") + s.path + ": " + ffmpeg_error_text(ret));
+    return ffmpeg_report(error, std::string("writing the header of ") + s.path + ": " + ffmpeg_error_text(ret));
 
   try {
     // Every picture buffer ends up here; the thread must not need to allocate.
     f->spare.reserve(max_queued_pictures + 1);
     f->encoder = std::thread(encoder_thread, f);
   } catch (const std::bad_alloc &) {
-    return report(error, "starting the encoding thread: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "starting the encoding thread: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   } catch (const std::system_error &e) {
-    return report(error, std::string("starting the encoding thread: ") + e.what());
+    return ffmpeg_report(error, std::string("starting the encoding thread: ") + e.what());
   }
   return true;
 }
@@ -484,7 +478,7 @@ video_file_t video_file_init(const video_file_settings &settings, std::string *e
     av_log_set_level(AV_LOG_WARNING);
   auto *f = new (std::nothrow) video_file_s;
   if (!f) {
-    report(error, "allocating the video file record: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    ffmpeg_report(error, "allocating the video file record: " + ffmpeg_error_text(AVERROR(ENOMEM)));
     return nullptr;
   }
   f->path = settings.path;
@@ -502,12 +496,12 @@ bool video_file_add_frame(video_file_t f, const unsigned char *rgb24, int stride
   if (!usable(f, error))
     return false;
   if (!rgb24)
-    return report(error, "no picture");
+    return ffmpeg_report(error, "no picture");
   const int row = f->width * 3;
   if (stride == 0)
     stride = row;
   if (stride < row)
-    return report(error, "a row stride of " + std::to_string(stride) + " bytes is less than a row of " +
+    return ffmpeg_report(error, "a row stride of " + std::to_string(stride) + " bytes is less than a row of " +
                              std::to_string(f->width) + " pixels");
   job j{job::picture, {}, {}};
   {
@@ -516,7 +510,7 @@ bool video_file_add_frame(video_file_t f, const unsigned char *rgb24, int stride
     std::unique_lock<std::mutex> hold(f->lock);
     f->room.wait(hold, [f] { return f->queued_pictures < max_queued_pictures || f->failed; });
     if (f->failed)
-      return report(error, f->failure);
+      return ffmpeg_report(error, f->failure);
     if (!f->spare.empty()) {
       j.rgb = std::move(f->spare.back());
       f->spare.pop_back();
@@ -525,7 +519,7 @@ bool video_file_add_frame(video_file_t f, const unsigned char *rgb24, int stride
   try {
     j.rgb.resize(static_cast<std::size_t>(row) * f->height);
   } catch (const std::bad_alloc &) {
-    return report(error, "copying the picture: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "copying the picture: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   }
   if (stride == row)
     std::memcpy(j.rgb.data(), rgb24, j.rgb.size());
@@ -539,16 +533,16 @@ bool video_file_add_audio(video_file_t f, const std::int16_t *interleaved, int f
   if (!usable(f, error))
     return false;
   if (frames < 0)
-    return report(error, "a negative count of sample frames (" + std::to_string(frames) + ")");
+    return ffmpeg_report(error, "a negative count of sample frames (" + std::to_string(frames) + ")");
   if (frames == 0)
     return true;
   if (!interleaved)
-    return report(error, "no samples");
+    return ffmpeg_report(error, "no samples");
   job j{job::sound, {}, {}};
   try {
     j.samples.assign(interleaved, interleaved + static_cast<std::size_t>(frames) * f->channels);
   } catch (const std::bad_alloc &) {
-    return report(error, "copying the sound: " + ffmpeg_error_text(AVERROR(ENOMEM)));
+    return ffmpeg_report(error, "copying the sound: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   }
   return queue(f, std::move(j), error);
 }
@@ -565,7 +559,7 @@ bool video_file_finish(video_file_t f, std::string *error) {
   f->work.notify_one();
   f->encoder.join();
   if (f->failed)
-    return report(error, f->failure);
+    return ffmpeg_report(error, f->failure);
   f->finished = true;
   return true;
 }
