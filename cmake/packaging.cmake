@@ -49,11 +49,18 @@ install(FILES ${packaging_in}/ledwall-demo.default DESTINATION /etc/default RENA
 
 file(WRITE ${packaging_out}/conffiles "/etc/default/ledwall-demo\n")
 
-# The architecture is the one the build is for.
+# The architecture is the one the build is for. A board's build links the
+# libraries of its sysroot (scripts/sysroot.sh): dpkg-shlibdeps looks for them
+# there and reads which package holds each, and its shlibs and symbols, from
+# the sysroot's own package data, not from this machine's.
 if(CMAKE_CROSSCOMPILING)
   execute_process(COMMAND dpkg-architecture -t ${LEDWALL_CROSS_TRIPLET} -qDEB_HOST_ARCH
                   OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
                   ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_SYSROOT}/lib/${LEDWALL_CROSS_TRIPLET}
+                                                  ${CMAKE_SYSROOT}/usr/lib/${LEDWALL_CROSS_TRIPLET})
+  file(WRITE ${packaging_out}/cpack_sysroot.cmake "set(ENV{DPKG_ADMINDIR} \"${CMAKE_SYSROOT}/var/lib/dpkg\")\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${packaging_out}/cpack_sysroot.cmake)
 else()
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)

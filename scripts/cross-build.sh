@@ -3,9 +3,11 @@
 #
 #   scripts/cross-build.sh arm64|armhf [make targets...]
 #
-# with Debian's cross compiler and that architecture's libraries (installed
-# by scripts/setup.sh --cross ARCH, which this runs first). The executables
-# for the board are build-ARCH/src/demo and build-ARCH/tools/wiring_test/wiring_test.
+# with Debian's cross compiler (scripts/setup.sh --cross ARCH) against the
+# board's libraries in a sysroot of their own (scripts/sysroot.sh ARCH), both
+# run first. The executables for the board are build-ARCH/src/demo and
+# build-ARCH/tools/wiring_test/wiring_test. Exits 3, as scripts/sysroot.sh
+# does, when the architecture's packages are out of reach.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=${1:-}
@@ -15,6 +17,7 @@ arm64 | armhf) ;;
 esac
 shift
 scripts/setup.sh --cross "$arch"
-cmake -S . -B "build-$arch" --toolchain "cmake/toolchains/$arch.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLEDWALL_BENCHMARKS=OFF >/dev/null
+sysroot=$(scripts/sysroot.sh "$arch" | tail -n 1)
+cmake -S . -B "build-$arch" --toolchain "cmake/toolchains/$arch.cmake" -DLEDWALL_SYSROOT="$sysroot" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEDWALL_BENCHMARKS=OFF >/dev/null
 cmake --build "build-$arch" -j"$(nproc)" ${1:+--target "$@"}

@@ -5,9 +5,18 @@
 #   scripts/setup.sh [--cross arm64|armhf]...
 #
 # --cross adds what building for that ARM architecture on this machine and
-# running its tests under emulation take: Debian's cross compiler, the
-# libraries of that architecture (multiarch) and qemu's user-mode emulator.
+# running its tests under emulation take from this machine's own packages:
+# Debian's cross compiler and qemu's user-mode emulator. The board's
+# libraries come from a sysroot of their own (scripts/sysroot.sh), never
+# from this machine's dpkg: no foreign architecture is added.
+#
+# A package list that fails to update (a mirror in the middle of a sync) is
+# reported and the install goes on with the lists there are; update and
+# install are each tried three times (scripts/apt.sh). It fails only when a
+# package it needs cannot be installed, naming the package and apt's reason.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/apt.sh
 
 cross=()
 while [ $# -gt 0 ]; do
@@ -50,21 +59,8 @@ packages=(
   dpkg-dev lintian systemd
 )
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
 for arch in ${cross[@]+"${cross[@]}"}; do
-  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    as_root dpkg --add-architecture "$arch"
-  fi
   packages+=(crossbuild-essential-"$arch" qemu-user)
-  # The demo's libraries, the test libraries and the test-stream encoder, and
-  # ALSA's plugin for the headless sound server, all of that architecture.
-  for p in libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev \
-    libgtest-dev libgmock-dev libvorbis-dev libasound2-plugins; do
-    packages+=("$p:$arch")
-  done
 done
 
 missing=()
@@ -76,8 +72,8 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_update setup
+  apt_install setup -- "${missing[@]}" || { echo "setup: failed: a package it needs cannot be installed" >&2; exit 1; }
 fi
 
 # Debian's stock hosts file names the IPv6 loopback ip6-localhost; some
@@ -85,5 +81,5 @@ fi
 # resolves to IPv6 only.
 if ! getent ahostsv6 ip6-localhost >/dev/null 2>&1; then
   echo "setup: adding the standard ip6-localhost line to /etc/hosts"
-  echo '::1     ip6-localhost ip6-loopback' | as_root tee -a /etc/hosts >/dev/null
+  echo '::1     ip6-localhost ip6-loopback' | apt_as_root tee -a /etc/hosts >/dev/null
 fi
