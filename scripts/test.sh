@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test, and says how long it took:
+#   0. the set-up's handling of broken package lists;
 #   1. the unit, scene and whole-show tests (build/);
 #   2. the real demo over the whole show in real time (label e2e, about
 #      7 minutes), which runs in the background while
@@ -11,9 +12,13 @@
 #      allowed (-mfma, build-fma/), which must give the committed frames;
 #   7. the Debian package of the native build, checked with lintian;
 #   8. after the real-time show, that package installed, played, purged;
-#   9. the builds for the ARM boards (arm64, armhf): the board's programs and
-#      the whole show in virtual time, run under qemu user-mode emulation,
-#      and each architecture's package, checked with lintian.
+#   9. the builds for the ARM boards (arm64, armhf) against each board's
+#      sysroot (scripts/sysroot.sh): the board's programs and the whole show
+#      in virtual time, run under qemu user-mode emulation, and each
+#      architecture's package, checked with lintian. An architecture whose
+#      package lists cannot be had at all is skipped, loudly: the run ends
+#      with "SKIPPED: ARCH: REASON" and the checks it left out, and its exit
+#      status is that of everything else.
 # Steps 3 to 7 run at a lower priority, so that the real-time show keeps its pace.
 # The ARM builds' full unit and scene suites under emulation take longer than
 # this gate allows: scripts/cross-test.sh ARCH runs them.
@@ -22,14 +27,27 @@ cd "$(dirname "$0")/.."
 started=$SECONDS
 elapsed() { echo "test.sh: $1 after $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"; }
 
-# Everything is installed first, the ARM architectures' packages included, so
-# that nothing later in the run waits for the package servers.
+# Everything is installed first, the ARM boards' sysroots included, so that
+# nothing later in the run waits for the package servers.
 scripts/setup.sh --cross arm64 --cross armhf
+status=0
+# The set-up against broken package lists, made on the spot (no network).
+tests/mirror_failures_test.sh || status=1
+mkdir -p build
+declare -A skipped=()
+for arch in arm64 armhf; do
+  sysroot_status=0
+  scripts/sysroot.sh "$arch" 2>&1 >/dev/null | tee "build/sysroot-$arch.log" || sysroot_status=$?
+  case $sysroot_status in
+  0) ;;
+  3) skipped[$arch]=$(tail -n 1 "build/sysroot-$arch.log" | sed "s/^sysroot: $arch: \(unavailable: \)\?//") ;;
+  *) ;; # any other failure is a failure of the cross build, which tries again
+  esac
+done
 scripts/build.sh
 # The audio tests play on ALSA's "default" device; without a sound card that
 # is the headless sound server, started here and left running for reuse.
 eval "$(scripts/headless-sound.sh start)"
-status=0
 ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e || status=$?
 elapsed "native suite done"
 
@@ -75,6 +93,7 @@ tests/package_install_test.sh build/packages/ledwall-demo_*_amd64.deb || status=
 elapsed "package install done"
 
 for arch in arm64 armhf; do
+  [ -z "${skipped[$arch]:-}" ] || continue
   if scripts/cross-build.sh "$arch" demo wiring_test whole_show_test; then
     ctest --test-dir "build-$arch" --output-on-failure -L show || status=$?
     scripts/package.sh "$arch" || status=1
@@ -82,5 +101,11 @@ for arch in arm64 armhf; do
     status=1
   fi
   elapsed "$arch done"
+done
+
+for arch in arm64 armhf; do
+  [ -n "${skipped[$arch]:-}" ] || continue
+  echo "SKIPPED: $arch: ${skipped[$arch]}"
+  echo "test.sh: left out for $arch: its build, its whole show under emulation against the committed digest, its package and lintian's check of it"
 done
 exit $status
