@@ -22,15 +22,40 @@
 # Steps 3 to 7 run at a lower priority, so that the real-time show keeps its pace.
 # The ARM builds' full unit and scene suites under emulation take longer than
 # this gate allows: scripts/cross-test.sh ARCH runs them.
+#
+#   scripts/test.sh --quick
+#
+# is the inner loop while working: the native build and step 1 alone (every
+# unit, program, scene and whole-show test, no sanitizers, no emulation, no
+# real-time show), a few minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 elapsed() { echo "test.sh: $1 after $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"; }
 
+status=0
+# Step 1, on the native build.
+native_suite() {
+  scripts/build.sh
+  # The audio tests play on ALSA's "default" device; without a sound card that
+  # is the headless sound server, started here and left running for reuse.
+  eval "$(scripts/headless-sound.sh start)"
+  ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e || status=$?
+  elapsed "native suite done"
+}
+
+case ${1:-} in
+'') ;;
+--quick)
+  scripts/setup.sh
+  native_suite
+  exit $status ;;
+*) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
+
 # Everything is installed first, the ARM boards' sysroots included, so that
 # nothing later in the run waits for the package servers.
 scripts/setup.sh --cross arm64 --cross armhf
-status=0
 # The set-up against broken package lists, made on the spot (no network).
 tests/mirror_failures_test.sh || status=1
 mkdir -p build
@@ -44,12 +69,7 @@ for arch in arm64 armhf; do
   *) ;; # any other failure is a failure of the cross build, which tries again
   esac
 done
-scripts/build.sh
-# The audio tests play on ALSA's "default" device; without a sound card that
-# is the headless sound server, started here and left running for reuse.
-eval "$(scripts/headless-sound.sh start)"
-ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e || status=$?
-elapsed "native suite done"
+native_suite
 
 ctest --test-dir build --output-on-failure -L e2e >build/e2e.log 2>&1 &
 e2e=$!
