@@ -300,9 +300,10 @@ int main(int argc, char **argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  // Never freed: the show's thread may still be parked on its way out, and
+  // Never freed: the show's thread may still be parked in the capture, and
   // the signal thread waiting, when the process ends.
-  renderer &r = *new renderer;
+  static renderer *const shared = new renderer;
+  renderer &r = *shared;
   if (const int status = parse(argc, argv, &r.opts); status != 0)
     return status < 0 ? 0 : status;
 
@@ -353,8 +354,7 @@ int main(int argc, char **argv) {
     std::thread(take_signals, &r, signals).detach();
     // The show's thread returns when the show ends; a range that ends sooner
     // leaves it parked in the capture (show_capture.h).
-    renderer *shared = &r;
-    std::thread([shared] { show_capture_run(shared->opts.range, {on_frame, on_stop, on_end, shared}); }).detach();
+    std::thread([] { show_capture_run(shared->opts.range, {on_frame, on_stop, on_end, shared}); }).detach();
   } catch (const std::system_error &e) {
     video_file_done(r.video);
     soundtrack_pcm_done(r.pcm);
