@@ -6,6 +6,7 @@
 #include "file_contents.h"
 #include "led_board.h"
 #include "loopback_opc_server.h"
+#include "poll_until.h"
 #include "show_frames.h"
 #include "show_timeline.h"
 #include "tremor_in_ram.h"
@@ -21,7 +22,11 @@
 #include <cstdlib>
 #include <cstdio>
 #include <string>
+#include <csignal>
+#include <dirent.h>
+#include <fstream>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,6 +45,51 @@ std::string temporary_folder() {
     return std::string(mkdtemp(name) ? name : "/tmp");
   }();
   return folder;
+}
+
+// The start of the first credit in show time: the analyser ends at its cue,
+// which lies the title's fade-in into the show.
+constexpr std::int64_t CREDITS_LEAD_MS =
+    show_cue_ms("analyser") + (PLAYBACK_STARTS_AFTER_FRAMES + 1) * 40;
+
+std::string time_text(std::int64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%02d.%03d", int(ms / 60000), int(ms / 1000 % 60), int(ms % 1000));
+  return text;
+}
+
+// The names in a folder, sorted, "." and ".." left out.
+std::vector<std::string> names_in(const std::string &folder) {
+  std::vector<std::string> names;
+  if (DIR *dir = opendir(folder.c_str())) {
+    while (const dirent *entry = readdir(dir))
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+        names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A folder of its own holding OUT.mp4 from before, for what a render that
+// does not finish must leave: that file as it was, and nothing else.
+struct earlier_video {
+  std::string folder, out;
+  std::vector<unsigned char> bytes;
+};
+
+earlier_video with_earlier_video(const std::string &name) {
+  earlier_video e{temporary_folder() + "/" + name, temporary_folder() + "/" + name + "/OUT.mp4", {}};
+  EXPECT_EQ(mkdir(e.folder.c_str(), 0755), 0) << e.folder;
+  for (int i = 0; i < 5000; ++i)
+    e.bytes.push_back((unsigned char)(i * 7 + i / 256));
+  std::ofstream(e.out, std::ios::binary).write(reinterpret_cast<const char *>(e.bytes.data()), std::streamsize(e.bytes.size()));
+  return e;
+}
+
+void expect_left_as_it_was(const earlier_video &e) {
+  EXPECT_EQ(names_in(e.folder), std::vector<std::string>{"OUT.mp4"}) << "no temporary or other file is left";
+  EXPECT_EQ(file_bytes(e.out), e.bytes) << "the earlier video is as it was";
 }
 
 struct run_result {
@@ -273,15 +323,117 @@ TEST(Render, RefusesWhatItCannotRenderBeforeAnyWork) {
 }
 
 // A write that fails half-way (here: the file may grow to 64 KiB only)
-// ends the render with status 1 and leaves no partial file.
+// ends the render with status 1, leaves no partial file and the earlier
+// video as it was.
 TEST(Render, AFailureWhileEncodingRemovesThePartialFile) {
-  const std::string out = temporary_folder() + "/too_big.mp4";
-  child_process renderer({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", RENDER, out, "--to",
-                          "0:20", "--scale", "8", "--quiet"},
+  const earlier_video earlier = with_earlier_video("too_big");
+  child_process renderer({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", RENDER, earlier.out,
+                          "--to", "0:20", "--scale", "8", "--quiet"},
                          {}, "", child_streams::apart);
   EXPECT_EQ(renderer.wait(60s), 1) << renderer.errors();
   EXPECT_NE(renderer.errors().find("encoding failed"), std::string::npos) << renderer.errors();
-  EXPECT_NE(access(out.c_str(), F_OK), 0) << "the partial file is removed";
+  expect_left_as_it_was(earlier);
+}
+
+// Ranges between a scene and a time: the scene's start, from the timeline,
+// against the time, whichever end is which. An empty or backward range is
+// refused once both ends are known, and leaves nothing behind.
+TEST(Render, RefusesAnEmptyOrBackwardRangeBetweenASceneAndATime) {
+  const std::string lead = time_text(CREDITS_LEAD_MS);
+  const std::vector<std::vector<std::string>> ranges = {
+      {"--from", "thank you", "--to", "2:00"},      // the scene starts long after
+      {"--from", "credits: lead", "--to", lead},    // ... at that very moment
+      {"--from", "3:00", "--to", "credits: lead"},  // the scene started long before
+      {"--from", lead, "--to", "credits: lead"},    // ... at that very moment
+  };
+  for (const auto &range : ranges) {
+    const earlier_video earlier = with_earlier_video("empty" + std::to_string(&range - ranges.data()));
+    std::vector<std::string> arguments{earlier.out, "--scale", "2", "--quiet"};
+    arguments.insert(arguments.end(), range.begin(), range.end());
+    const run_result run = render(arguments, 60s);
+    EXPECT_EQ(run.status, 2) << range[1] << " to " << range[3] << ": " << run.err;
+    EXPECT_NE(run.err.find("the range is empty"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("usage: ledwall-render"), std::string::npos) << run.err;
+    expect_left_as_it_was(earlier);
+  }
+}
+
+// The valid ones render one frame per 40 ms between the scene's start and
+// the time, replacing the earlier video and leaving nothing else.
+TEST(Render, RendersARangeBetweenASceneAndATime) {
+  const struct {
+    std::vector<std::string> range;
+    long frames;
+  } cases[] = {
+      {{"--from", "credits: lead", "--to", time_text(CREDITS_LEAD_MS + 5000)}, 125},
+      {{"--from", "credits: lead", "--to", time_text(CREDITS_LEAD_MS + 40)}, 1},
+      {{"--from", time_text(CREDITS_LEAD_MS - 5000), "--to", "credits: lead"}, 125},
+  };
+  for (const auto &c : cases) {
+    const earlier_video earlier = with_earlier_video("mixed" + std::to_string(&c - cases));
+    std::vector<std::string> arguments{earlier.out, "--scale", "2", "--quiet"};
+    arguments.insert(arguments.end(), c.range.begin(), c.range.end());
+    const run_result run = render(arguments, 60s);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(names_in(earlier.folder), std::vector<std::string>{"OUT.mp4"});
+    video_probe_info info;
+    std::string error;
+    ASSERT_TRUE(video_probe_read(earlier.out, &info, &error)) << error;
+    EXPECT_EQ(info.video_frames, c.frames) << c.range[1] << " to " << c.range[3];
+  }
+}
+
+// Stopped half-way, it removes its unfinished video and ends as a shell
+// expects of a program stopped by that signal; the earlier video stays.
+TEST(Render, SigintAndSigtermMidRenderLeaveNothingAndTheEarlierVideo) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    const earlier_video earlier = with_earlier_video(sig == SIGINT ? "sigint" : "sigterm");
+    child_process renderer({RENDER, earlier.out, "--scale", "2", "--quiet"}, {}, "", child_streams::apart);
+    // Under way: encoded video reaches the disk (after FFmpeg's first 32 KiB).
+    const bool writing = poll_until(
+        [&] {
+          for (const std::string &name : names_in(earlier.folder)) {
+            struct stat st;
+            if (name != "OUT.mp4" && stat((earlier.folder + "/" + name).c_str(), &st) == 0 && st.st_size > 0)
+              return true;
+          }
+          return renderer.ended();
+        },
+        60s, 10ms);
+    ASSERT_TRUE(writing && !renderer.ended()) << renderer.errors();
+    renderer.signal(sig);
+    EXPECT_EQ(renderer.wait(60s), 128 + sig) << renderer.errors();
+    EXPECT_NE(renderer.errors().find(sig == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"), std::string::npos)
+        << "its own handling, not the signal's default: " << renderer.errors();
+    expect_left_as_it_was(earlier);
+  }
+}
+
+// OUT is a path: names FFmpeg would read as a protocol are files of those
+// names in the current folder. A pipe is no place for a video file.
+TEST(Render, TakesOutputNamesAsPlainPaths) {
+  const std::string folder = temporary_folder() + "/names";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  for (const std::string name : {"file:x.mp4", "x:y.mp4"}) {
+    child_process renderer({"/bin/sh", "-c", "cd \"$1\" && exec \"$0\" \"$2\" --to 0:02 --scale 2 --quiet", RENDER,
+                            folder, name},
+                           {}, "", child_streams::apart);
+    EXPECT_EQ(renderer.wait(60s), 0) << name << ": " << renderer.errors();
+    video_probe_info info;
+    std::string error;
+    EXPECT_TRUE(video_probe_read(folder + "/" + name, &info, &error)) << error;
+    EXPECT_EQ(info.video_frames, 50) << name;
+  }
+  EXPECT_EQ(names_in(folder), (std::vector<std::string>{"file:x.mp4", "x:y.mp4"})) << "nothing else, and no x.mp4";
+
+  const std::string pipe = folder + "/pipe.mp4";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  const run_result run = render({pipe, "--to", "0:02", "--scale", "2", "--quiet"}, 30s);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+  struct stat st;
+  EXPECT_TRUE(lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << "the pipe is still a pipe";
+  EXPECT_EQ(names_in(folder).size(), 3u);
 }
 
 } // namespace

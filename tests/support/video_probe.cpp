@@ -14,7 +14,6 @@ extern "C" {
 
 namespace {
 
-
 using input_t = std::unique_ptr<AVFormatContext, ffmpeg_input_close>;
 using codec_t = ffmpeg_codec_ptr;
 using frame_t = ffmpeg_frame_ptr;
@@ -23,8 +22,10 @@ using packet_t = ffmpeg_packet_ptr;
 bool failed(std::string *error, const std::string &step, int code) { return ffmpeg_report(error, step + ": " + ffmpeg_error_text(code)); }
 
 bool open_input(const std::string &path, input_t *in, std::string *error) {
+  // A plain path, never a URL: "x:y.mp4" is a file of that name.
+  const std::string url = "file:" + (path.rfind('/', 0) == 0 ? path : "./" + path);
   AVFormatContext *c = nullptr;
-  int ret = avformat_open_input(&c, path.c_str(), nullptr, nullptr);
+  int ret = avformat_open_input(&c, url.c_str(), nullptr, nullptr);
   if (ret < 0)
     return failed(error, "opening " + path, ret);
   in->reset(c);

@@ -1,7 +1,7 @@
 // Reading a video file back for tests: what its streams and tags say, chosen
 // pictures as RGB, and the whole sound, through FFmpeg's libraries.
 //
-// Every call opens the file afresh and closes it before returning; nothing is
+// Paths are plain paths, never URLs. Every call opens the file afresh and closes it before returning; nothing is
 // kept between calls. The first video and the first audio stream are the ones
 // looked at. All three answer false with a message in *error when the file
 // cannot be read or decoded.

@@ -3,10 +3,13 @@
 //
 //   ledwall-render OUT.mp4 [--from TIME] [--to TIME] [--scale PX] [--quiet]
 //
-// The show plays in virtual time as the demo plays it (show_capture.h); the
-// wall at every 40 ms is drawn as a board of LEDs and encoded beside the
-// show on a thread of its own, with the decoded soundtrack from where
-// playback starts.
+// The show plays in virtual time as the demo plays it (show_capture.h), on a
+// thread of its own; the main thread draws the wall at every 40 ms as a board
+// of LEDs and encodes it, with the decoded soundtrack from where playback
+// starts. The video is written under a temporary name beside OUT and takes
+// OUT's name only once complete (video_file.h): a failure, an empty range,
+// SIGINT or SIGTERM (exit status 130, 143) leave no file and an earlier OUT
+// as it was.
 #include "led_board.h"
 #include "render_time.h"
 #include "show_capture.h"
@@ -16,9 +19,12 @@
 #include "monotonic_now.h"
 #include "show_timeline.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +33,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -105,13 +112,14 @@ int parse(int argc, char **argv, options *o) {
   return 0;
 }
 
-// What goes from the show to the encoder: one video frame, or the end.
+// What goes from the show's thread to the encoder: one video frame, or the end.
 struct queued_frame {
   bool last;
-  long number;
   std::int64_t show_ms;
   std::int64_t playback_start_ns;
   wall_frame wall;
+  capture_outcome outcome; // last: how the capture ended, and why
+  std::string why;
 };
 
 struct renderer {
@@ -122,15 +130,19 @@ struct renderer {
   soundtrack_pcm_t pcm = nullptr;
   video_file_t video = nullptr;
 
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<queued_frame> queue;
-  std::string failure; // the encoder's, once it failed
+  // The main thread's: it encodes.
   long encoded = 0;
   std::int64_t encoded_show_ms = 0; // the moment of the last frame encoded
-  std::thread encoder;
   std::int64_t started_real_ns = 0;
   bool progress = false;
+
+  // Shared with the show's thread and the signal thread.
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<queued_frame> queue;    // under `lock`
+  bool capture_ended = false;        // under `lock`: the show's thread has called `end` and touches nothing more
+  int signal = 0;                    // under `lock`: SIGINT or SIGTERM, once one came
+  std::atomic<bool> stopping{false}; // written under `lock`: the encoder takes no more, the show is to stop
 };
 
 void say_progress(renderer *r, bool done) {
@@ -163,7 +175,16 @@ bool add_sound(renderer *r, std::int64_t show_ms, std::int64_t playback_start_ns
   return video_file_add_audio(r->video, samples->data(), frames, error);
 }
 
-void encode(renderer *r) {
+// A failure's report, below the progress line when there is one; the usage
+// follows a refusal (status 2).
+int fail(renderer *r, const std::string &what, int status) {
+  std::fprintf(stderr, "%sledwall-render: %s\n%s", r->progress ? "\n" : "", what.c_str(), status == 2 ? USAGE : "");
+  return status;
+}
+
+// The encoder, on the main thread: the frames in order until the capture's
+// end or a signal. Returns the exit status.
+int encode(renderer *r) {
   std::vector<unsigned char> rgb(std::size_t(r->width) * std::size_t(r->height) * 3);
   // The frame around the board is the board's own colour.
   for (std::size_t i = 0; i < rgb.size(); i += 3) {
@@ -178,29 +199,33 @@ void encode(renderer *r) {
     queued_frame f;
     {
       std::unique_lock<std::mutex> hold(r->lock);
-      r->changed.wait(hold, [&] { return !r->queue.empty(); });
-      f = r->queue.front();
+      r->changed.wait(hold, [&] { return !r->queue.empty() || r->signal != 0; });
+      if (r->signal != 0)
+        return fail(r, std::string("stopped by ") + (r->signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                           ": no video written", 128 + r->signal);
+      f = std::move(r->queue.front());
       r->queue.pop_front();
     }
     r->changed.notify_all();
+    if (f.last && f.outcome == capture_outcome::empty_range)
+      return fail(r, f.why, 2);
+    if (f.last && f.outcome != capture_outcome::done)
+      return fail(r, f.why, 1);
     std::string error;
     // A frame's sound goes once the next frame is known, so that a playback
     // start inside it is already known too.
-    bool ok = !previous_ms || add_sound(r, *previous_ms, f.playback_start_ns, &samples, &error);
-    if (ok && !f.last) {
-      led_board_draw_rgb(rgb.data(), r->width * 3, r->board_x, r->board_y, r->scale, f.wall);
-      ok = video_file_add_frame(r->video, rgb.data(), r->width * 3, &error);
+    if (previous_ms && !add_sound(r, *previous_ms, f.playback_start_ns, &samples, &error))
+      return fail(r, "encoding failed: " + error, 1);
+    if (f.last) {
+      if (!video_file_finish(r->video, &error))
+        return fail(r, "encoding failed: " + error, 1);
+      if (r->progress)
+        say_progress(r, true);
+      return 0;
     }
-    if (ok && f.last)
-      ok = video_file_finish(r->video, &error);
-    std::lock_guard<std::mutex> hold(r->lock);
-    if (!ok) {
-      r->failure = error;
-      r->changed.notify_all();
-      return;
-    }
-    if (f.last)
-      return;
+    led_board_draw_rgb(rgb.data(), r->width * 3, r->board_x, r->board_y, r->scale, f.wall);
+    if (!video_file_add_frame(r->video, rgb.data(), r->width * 3, &error))
+      return fail(r, "encoding failed: " + error, 1);
     previous_ms = f.show_ms;
     ++r->encoded;
     r->encoded_show_ms = f.show_ms;
@@ -211,54 +236,74 @@ void encode(renderer *r) {
   }
 }
 
-// Hands a frame to the encoder, waiting while it is busy; false once it failed.
-bool push(renderer *r, const queued_frame &f) {
+// The show's thread hands a frame over, waiting while the encoder is busy;
+// false once the encoder takes no more.
+bool on_frame(void *context, const capture_frame &frame) {
+  auto *r = static_cast<renderer *>(context);
   std::unique_lock<std::mutex> hold(r->lock);
-  r->changed.wait(hold, [&] { return r->queue.size() < QUEUE_FRAMES || !r->failure.empty(); });
-  if (!r->failure.empty())
+  r->changed.wait(hold, [&] { return r->queue.size() < QUEUE_FRAMES || r->stopping; });
+  if (r->stopping)
     return false;
-  r->queue.push_back(f);
+  r->queue.push_back({false, frame.show_ms, frame.playback_start_ns, *frame.wall, {}, {}});
   r->changed.notify_all();
   return true;
 }
 
-int fail(renderer *r, const std::string &what, int status) {
-  std::fprintf(stderr, "%sledwall-render: %s\n", r->progress ? "\n" : "", what.c_str());
-  video_file_done(r->video); // removes the unfinished file
-  r->video = nullptr;
-  return status;
+bool on_stop(void *context) { return static_cast<renderer *>(context)->stopping; }
+
+void on_end(void *context, capture_outcome outcome, const std::string &why, std::int64_t playback_start_ns) {
+  auto *r = static_cast<renderer *>(context);
+  std::lock_guard<std::mutex> hold(r->lock);
+  r->queue.push_back({true, 0, playback_start_ns, {}, outcome, why});
+  r->capture_ended = true;
+  r->changed.notify_all();
 }
 
-void on_frame(void *context, const capture_frame &frame) {
-  auto *r = static_cast<renderer *>(context);
-  if (push(r, {false, frame.number, frame.show_ms, frame.playback_start_ns, *frame.wall}))
-    return;
-  r->encoder.join();
-  std::exit(fail(r, "encoding failed: " + r->failure, 1));
-}
-
-int on_end(void *context, const std::string &failure, std::int64_t playback_start_ns) {
-  auto *r = static_cast<renderer *>(context);
-  if (!failure.empty()) {
-    push(r, {true, 0, 0, -1, {}});
-    r->encoder.join();
-    return fail(r, failure, 2);
+// SIGINT and SIGTERM are blocked in every thread and taken here, so that the
+// encoder hears of them between two frames and no system call elsewhere is
+// interrupted.
+void take_signals(renderer *r, sigset_t signals) {
+  int sig = 0;
+  while (sigwait(&signals, &sig) != 0) {
   }
-  push(r, {true, 0, 0, playback_start_ns, {}});
-  r->encoder.join();
-  if (!r->failure.empty())
-    return fail(r, "encoding failed: " + r->failure, 1);
-  if (r->progress)
-    say_progress(r, true);
+  std::lock_guard<std::mutex> hold(r->lock);
+  r->signal = sig;
+  r->changed.notify_all();
+}
+
+// The one clean-up, for every way a render ends: the temporary file goes
+// (unless the video was finished), then the show's thread is stopped and
+// waited for, so that the process never ends under a scene half-way
+// through its drawing.
+int clean_up(renderer *r, int status) {
   video_file_done(r->video);
   r->video = nullptr;
-  return 0;
+  {
+    std::unique_lock<std::mutex> hold(r->lock);
+    r->stopping = true;
+    r->changed.notify_all();
+    r->changed.wait(hold, [&] { return r->capture_ended; });
+  }
+  soundtrack_pcm_done(r->pcm);
+  r->pcm = nullptr;
+  return status;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  static renderer r;
+  // Before any file or thread: every thread started from here on has them
+  // blocked too, and a signal that comes during set-up waits for its thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  // Never freed: the show's thread may still be parked in the capture, and
+  // the signal thread waiting, when the process ends.
+  static renderer *const shared = new renderer;
+  renderer &r = *shared;
   if (const int status = parse(argc, argv, &r.opts); status != 0)
     return status < 0 ? 0 : status;
 
@@ -271,8 +316,10 @@ int main(int argc, char **argv) {
   r.show_ms = soundtrack_pcm_frames(r.pcm) * 1000 / soundtrack_pcm_rate(r.pcm) +
               (PLAYBACK_STARTS_AFTER_FRAMES + 1) * CAPTURE_FRAME_MS;
   for (const render_time *t : {&r.opts.range.from, &r.opts.range.to})
-    if (!t->is_scene && t->ms > r.show_ms)
+    if (!t->is_scene && t->ms > r.show_ms) {
+      soundtrack_pcm_done(r.pcm);
       return refuse(render_time_text(t->ms) + " is after the show's end (about " + render_time_text(r.show_ms) + ")");
+    }
   const std::int64_t from_ms = r.opts.range.from.is_scene ? 0 : r.opts.range.from.ms;
   const std::int64_t to_ms = r.opts.range.to_end || r.opts.range.to.is_scene ? r.show_ms : r.opts.range.to.ms;
   r.expected_frames = long((std::max<std::int64_t>(to_ms - from_ms, 0) + CAPTURE_FRAME_MS - 1) / CAPTURE_FRAME_MS);
@@ -296,11 +343,23 @@ int main(int argc, char **argv) {
                                      soundtrack_pcm_channels(r.pcm), AUDIO_BITRATE,
                                      title.empty() ? nullptr : title.c_str(), artist.empty() ? nullptr : artist.c_str()};
   r.video = video_file_init(settings, &error);
-  if (!r.video)
+  if (!r.video) {
+    soundtrack_pcm_done(r.pcm);
     return refuse(error);
+  }
 
   r.progress = !r.opts.quiet && isatty(STDERR_FILENO);
   r.started_real_ns = monotonic_ns();
-  r.encoder = std::thread(encode, &r);
-  return show_capture_run(r.opts.range, {on_frame, on_end, &r});
+  try {
+    std::thread(take_signals, &r, signals).detach();
+    // The show's thread returns when the show ends; a range that ends sooner
+    // leaves it parked in the capture (show_capture.h).
+    std::thread([] { show_capture_run(shared->opts.range, {on_frame, on_stop, on_end, shared}); }).detach();
+  } catch (const std::system_error &e) {
+    video_file_done(r.video);
+    soundtrack_pcm_done(r.pcm);
+    std::fprintf(stderr, "ledwall-render: starting a thread: %s\n", e.what());
+    return 1;
+  }
+  return clean_up(&r, encode(&r));
 }

@@ -33,15 +33,34 @@ struct capture_range {
   render_time to;
 };
 
+enum class capture_outcome {
+  done,        // every frame of the range was handed on
+  empty_range, // the range's end does not come after its start
+  failed,      // the capture itself failed
+  stopped,     // a handler asked it to stop
+};
+
 struct capture_handlers {
-  void (*frame)(void *context, const capture_frame &frame);
-  // Once: the range is done (`failure` empty) or cannot be rendered, with
-  // what is wrong; with the playback start as known by then. Returns the
-  // exit status. The show's scenes cannot be left half-way, so a range that
-  // ends before the show does ends the process then, with that status.
-  int (*end)(void *context, const std::string &failure, std::int64_t playback_start_ns);
+  // The next frame of the range; false stops the capture there.
+  bool (*frame)(void *context, const capture_frame &frame);
+  // Asked at every step of the show (each of its sleeps and scenes): true
+  // stops the capture there.
+  bool (*stop)(void *context);
+  // Once, after everything else: how the capture ended, what is wrong for an
+  // empty range or a failure (else ""), and the playback start as known by
+  // then (-1 before it).
+  void (*end)(void *context, capture_outcome outcome, const std::string &why, std::int64_t playback_start_ns);
   void *context;
 };
 
-// Plays the show (once per process) and returns the `end` handler's status.
-int show_capture_run(const capture_range &range, const capture_handlers &handlers);
+// Plays the show (once per process) and hands on the range. A range is
+// checked as soon as both its ends are known: a scene's start is known when
+// the show gets there, and a scene that has not started by the time the
+// range ends starts after it.
+//
+// The show's scenes cannot be left half-way: when the capture ends before
+// the show does (the range is done or empty, a handler stopped it), the
+// calling thread calls `end` and then stays in here, idle, until the process
+// ends. So run it on a thread of its own, and end the process once `end` has
+// been called. It returns only when the show has played to its end.
+void show_capture_run(const capture_range &range, const capture_handlers &handlers);

@@ -13,7 +13,7 @@ using soundtrack_pcm_t = soundtrack_pcm_s *;
 
 // Null, with the decoder's complaint in `*error`, when the stream does not open.
 soundtrack_pcm_t soundtrack_pcm_init(std::string *error);
-void soundtrack_pcm_done(soundtrack_pcm_t pcm);
+void soundtrack_pcm_done(soundtrack_pcm_t pcm); // accepts null
 
 int soundtrack_pcm_rate(soundtrack_pcm_t pcm);
 int soundtrack_pcm_channels(soundtrack_pcm_t pcm);

@@ -6,18 +6,15 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -32,23 +29,13 @@ struct output_free {
   }
 };
 
-// Work for the encoding thread, in the order the caller gave it.
-struct job {
-  enum kind { picture, sound, end } what;
-  std::vector<unsigned char> rgb;     // picture: packed RGB24
-  std::vector<std::int16_t> samples;  // sound: interleaved
-};
-
-// Pictures waiting for the encoder at most; a 720p picture is 2.7 MB.
-constexpr int max_queued_pictures = 4;
-
 } // namespace
 
 struct video_file_s {
-  std::string path;
+  std::string path;      // the name the finished video takes
+  std::string temporary; // the file written until then, beside `path`; empty until made
   int width = 0, height = 0, channels = 0;
 
-  // The encoding thread's own once it runs; the caller's before and after.
   std::unique_ptr<AVFormatContext, output_free> out;
   std::unique_ptr<AVCodecContext, ffmpeg_codec_free> video, audio;
   AVStream *video_stream = nullptr, *audio_stream = nullptr; // owned by `out`
@@ -61,22 +48,10 @@ struct video_file_s {
   std::int64_t next_frame = 0;  // pts of the next picture, in frames
   std::int64_t next_sample = 0; // pts of the next sound frame, in samples
 
-  // Shared, under `lock`.
-  std::mutex lock;
-  std::condition_variable work; // a job came, or the thread is to stop
-  std::condition_variable room; // a job was done
-  std::deque<job> jobs;
-  std::vector<std::vector<unsigned char>> spare; // picture buffers to reuse
-  int queued_pictures = 0;
-  bool stop = false;        // leave the queue as it is and end the thread
-  bool failed = false;      // a write failed: the encoders' state is unknown
-  std::string failure;      // what failed, when `failed`
-
-  // The caller's.
-  std::thread encoder;
-  bool file_created = false;  // avio_open made (or emptied) the file: ours to remove
+  bool failed = false;     // a step failed: the encoders' state is unknown
+  std::string failure;     // what failed, when `failed`
   bool finish_called = false;
-  bool finished = false;      // the file is complete
+  bool finished = false;   // the video is complete under `path`
 };
 
 namespace {
@@ -129,21 +104,20 @@ bool encode_sound(video_file_s *f, int count, std::string *error) {
   return encode(f, f->audio.get(), f->audio_stream, sound, error);
 }
 
-bool write_picture(video_file_s *f, const unsigned char *rgb, std::string *error) {
+bool write_picture(video_file_s *f, const unsigned char *rgb, int stride, std::string *error) {
   AVFrame *picture = f->picture.get();
   int ret = av_frame_make_writable(picture);
   if (ret < 0)
     return fail(error, "making the video frame writable", ret);
   const std::uint8_t *const planes[] = {rgb};
-  const int strides[] = {f->width * 3};
+  const int strides[] = {stride};
   sws_scale(f->sws.get(), planes, strides, 0, f->height, picture->data, picture->linesize);
   picture->pts = f->next_frame++;
   return encode(f, f->video.get(), f->video_stream, picture, error);
 }
 
-bool write_sound(video_file_s *f, const std::vector<std::int16_t> &samples, std::string *error) {
-  const int frames = static_cast<int>(samples.size() / f->channels);
-  void *in = const_cast<std::int16_t *>(samples.data()); // av_audio_fifo_write only reads it
+bool write_sound(video_file_s *f, const std::int16_t *samples, int frames, std::string *error) {
+  void *in = const_cast<std::int16_t *>(samples); // av_audio_fifo_write only reads it
   int ret = av_audio_fifo_write(f->fifo.get(), &in, frames);
   if (ret < 0)
     return fail(error, "buffering audio", ret);
@@ -189,74 +163,24 @@ bool write_end(video_file_s *f, std::string *error) {
   return true;
 }
 
-bool run_job(video_file_s *f, const job &j, std::string *error) {
-  try {
-    switch (j.what) {
-    case job::picture:
-      return write_picture(f, j.rgb.data(), error);
-    case job::sound:
-      return write_sound(f, j.samples, error);
-    case job::end:
-      return write_end(f, error);
-    }
-  } catch (const std::bad_alloc &) {
-    return fail(error, "encoding", AVERROR(ENOMEM));
-  }
-  return true;
-}
-
-// The encoding thread: the jobs in order until the end job or a stop. After a
-// failure the rest are dropped unseen, so that the caller never waits on them.
-void encoder_thread(video_file_s *f) {
-  std::unique_lock<std::mutex> hold(f->lock);
-  for (;;) {
-    f->work.wait(hold, [f] { return f->stop || !f->jobs.empty(); });
-    if (f->stop)
-      return;
-    job j = std::move(f->jobs.front());
-    f->jobs.pop_front();
-    const bool skip = f->failed;
-    hold.unlock();
-    std::string error;
-    const bool ok = skip || run_job(f, j, &error);
-    hold.lock();
-    if (!ok) {
-      f->failed = true;
-      f->failure = std::move(error);
-    }
-    if (j.what == job::picture) {
-      --f->queued_pictures;
-      f->spare.push_back(std::move(j.rgb));
-    }
-    f->room.notify_all();
-    if (j.what == job::end)
-      return;
-  }
-}
-
 // Ready for more, or why not.
 bool usable(video_file_s *f, std::string *error) {
   if (!f)
     return ffmpeg_report(error, "no video file");
   if (f->finish_called)
     return ffmpeg_report(error, f->finished ? f->path + " is already finished" : "finishing " + f->path + " failed");
-  std::lock_guard<std::mutex> hold(f->lock);
   if (f->failed)
     return ffmpeg_report(error, f->failure);
   return true;
 }
 
-bool queue(video_file_s *f, job &&j, std::string *error) {
-  {
-    std::lock_guard<std::mutex> hold(f->lock);
-    if (f->failed)
-      return ffmpeg_report(error, f->failure);
-    if (j.what == job::picture)
-      ++f->queued_pictures;
-    f->jobs.push_back(std::move(j));
-  }
-  f->work.notify_one();
-  return true;
+// A step's outcome: a failed one leaves the record refusing more.
+bool settle(video_file_s *f, bool ok, const std::string &why, std::string *error) {
+  if (ok)
+    return true;
+  f->failed = true;
+  f->failure = why;
+  return ffmpeg_report(error, why);
 }
 
 const AVCodec *h264_encoder() {
@@ -412,9 +336,58 @@ bool open_audio(video_file_s *f, const video_file_settings &s, std::string *erro
   return true;
 }
 
+// The name the video takes: `path`, or the regular file a link there points
+// at. A device or a pipe is refused: the video is renamed into place, and
+// renaming over /dev/null would replace the device.
+bool final_name(const std::string &path, std::string *name, std::string *error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT)
+      return ffmpeg_report(error, "cannot write " + path + ": " + std::strerror(errno));
+    *name = path; // a new file (or a link to nothing, which the video replaces)
+    return true;
+  }
+  if (!S_ISREG(st.st_mode))
+    return ffmpeg_report(error, "cannot write " + path + ": not a regular file");
+  struct stat link;
+  std::unique_ptr<char, decltype(&std::free)> real(nullptr, &std::free);
+  if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+    real.reset(realpath(path.c_str(), nullptr));
+  *name = real ? real.get() : path;
+  return true;
+}
+
+// A new, empty file beside `f->path` under a hidden name of its own; O_EXCL
+// so that nothing else of that name, a link least of all, is written through.
+bool make_temporary(video_file_s *f, std::string *error) {
+  const std::size_t slash = f->path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : f->path.substr(0, slash + 1);
+  const std::string name = f->path.substr(folder.size());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary =
+        folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      f->temporary = temporary;
+      return true;
+    }
+    if (errno != EEXIST)
+      return ffmpeg_report(error, "cannot write " + f->path + ": " + std::strerror(errno));
+  }
+  return ffmpeg_report(error, "cannot write " + f->path + ": no free temporary name beside it");
+}
+
 bool open_file(video_file_s *f, const video_file_settings &s, std::string *error) {
+  if (!final_name(s.path, &f->path, error) || !make_temporary(f, error))
+    return false;
+  // FFmpeg reads a name as a URL ("x:y.mp4" would be protocol x); with the
+  // file protocol named, and a path that starts with '/' or "./", the rest is
+  // taken as it stands. The muxer reopens this URL to move the index.
+  const std::string url = "file:" + (f->temporary[0] == '/' ? f->temporary : "./" + f->temporary);
+
   AVFormatContext *out = nullptr;
-  int ret = avformat_alloc_output_context2(&out, nullptr, "mp4", s.path);
+  int ret = avformat_alloc_output_context2(&out, nullptr, "mp4", url.c_str());
   if (ret < 0 || !out)
     return ffmpeg_report(error, "setting up the MP4 muxer: " + ffmpeg_error_text(ret < 0 ? ret : AVERROR(ENOMEM)));
   f->out.reset(out);
@@ -430,10 +403,9 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
   if (!f->packet)
     return ffmpeg_report(error, "allocating a packet: " + ffmpeg_error_text(AVERROR(ENOMEM)));
 
-  ret = avio_open(&out->pb, s.path, AVIO_FLAG_WRITE);
+  ret = avio_open(&out->pb, url.c_str(), AVIO_FLAG_WRITE);
   if (ret < 0)
-    return ffmpeg_report(error, std::string("opening ") + s.path + " for writing: " + ffmpeg_error_text(ret));
-  f->file_created = true;
+    return ffmpeg_report(error, "opening " + f->temporary + " for writing: " + ffmpeg_error_text(ret));
 
   // The index goes to the front for players that stream the file; the move
   // rewrites the file once at the end, a small cost beside the encoding.
@@ -445,27 +417,8 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
   ret = avformat_write_header(out, &options);
   av_dict_free(&options);
   if (ret < 0)
-    return ffmpeg_report(error, std::string("writing the header of ") + s.path + ": " + ffmpeg_error_text(ret));
-
-  try {
-    // Every picture buffer ends up here; the thread must not need to allocate.
-    f->spare.reserve(max_queued_pictures + 1);
-    f->encoder = std::thread(encoder_thread, f);
-  } catch (const std::bad_alloc &) {
-    return ffmpeg_report(error, "starting the encoding thread: " + ffmpeg_error_text(AVERROR(ENOMEM)));
-  } catch (const std::system_error &e) {
-    return ffmpeg_report(error, std::string("starting the encoding thread: ") + e.what());
-  }
+    return ffmpeg_report(error, "writing the header of " + f->path + ": " + ffmpeg_error_text(ret));
   return true;
-}
-
-// Only a plain file goes: a path naming a device (say /dev/full) or a pipe
-// was written through, not made. A link goes to the file it points at.
-void remove_partial(const std::string &path) {
-  std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-  struct stat st;
-  if (real && stat(real.get(), &st) == 0 && S_ISREG(st.st_mode))
-    unlink(real.get());
 }
 
 } // namespace
@@ -481,7 +434,6 @@ video_file_t video_file_init(const video_file_settings &settings, std::string *e
     ffmpeg_report(error, "allocating the video file record: " + ffmpeg_error_text(AVERROR(ENOMEM)));
     return nullptr;
   }
-  f->path = settings.path;
   f->width = settings.width;
   f->height = settings.height;
   f->channels = settings.channels;
@@ -503,30 +455,8 @@ bool video_file_add_frame(video_file_t f, const unsigned char *rgb24, int stride
   if (stride < row)
     return ffmpeg_report(error, "a row stride of " + std::to_string(stride) + " bytes is less than a row of " +
                              std::to_string(f->width) + " pixels");
-  job j{job::picture, {}, {}};
-  {
-    // The caller draws the next picture while the encoder works on this one,
-    // but never more than a few pictures ahead.
-    std::unique_lock<std::mutex> hold(f->lock);
-    f->room.wait(hold, [f] { return f->queued_pictures < max_queued_pictures || f->failed; });
-    if (f->failed)
-      return ffmpeg_report(error, f->failure);
-    if (!f->spare.empty()) {
-      j.rgb = std::move(f->spare.back());
-      f->spare.pop_back();
-    }
-  }
-  try {
-    j.rgb.resize(static_cast<std::size_t>(row) * f->height);
-  } catch (const std::bad_alloc &) {
-    return ffmpeg_report(error, "copying the picture: " + ffmpeg_error_text(AVERROR(ENOMEM)));
-  }
-  if (stride == row)
-    std::memcpy(j.rgb.data(), rgb24, j.rgb.size());
-  else
-    for (int y = 0; y < f->height; ++y)
-      std::memcpy(j.rgb.data() + static_cast<std::size_t>(y) * row, rgb24 + static_cast<std::size_t>(y) * stride, row);
-  return queue(f, std::move(j), error);
+  std::string why;
+  return settle(f, write_picture(f, rgb24, stride, &why), why, error);
 }
 
 bool video_file_add_audio(video_file_t f, const std::int16_t *interleaved, int frames, std::string *error) {
@@ -538,28 +468,27 @@ bool video_file_add_audio(video_file_t f, const std::int16_t *interleaved, int f
     return true;
   if (!interleaved)
     return ffmpeg_report(error, "no samples");
-  job j{job::sound, {}, {}};
-  try {
-    j.samples.assign(interleaved, interleaved + static_cast<std::size_t>(frames) * f->channels);
-  } catch (const std::bad_alloc &) {
-    return ffmpeg_report(error, "copying the sound: " + ffmpeg_error_text(AVERROR(ENOMEM)));
-  }
-  return queue(f, std::move(j), error);
+  std::string why;
+  return settle(f, write_sound(f, interleaved, frames, &why), why, error);
 }
 
 bool video_file_finish(video_file_t f, std::string *error) {
   if (!usable(f, error))
     return false;
   f->finish_called = true;
-  // Queued even after a failure: the thread ends on it either way.
-  {
-    std::lock_guard<std::mutex> hold(f->lock);
-    f->jobs.push_back(job{job::end, {}, {}});
+  std::string why;
+  bool ok;
+  try {
+    ok = write_end(f, &why);
+  } catch (const std::bad_alloc &) {
+    ok = fail(&why, "finishing " + f->path, AVERROR(ENOMEM));
   }
-  f->work.notify_one();
-  f->encoder.join();
-  if (f->failed)
-    return ffmpeg_report(error, f->failure);
+  // Only a complete file takes the name; an earlier file of that name goes
+  // at this moment and not before.
+  if (ok && std::rename(f->temporary.c_str(), f->path.c_str()) != 0)
+    ok = ffmpeg_report(&why, "renaming the finished video to " + f->path + ": " + std::strerror(errno));
+  if (!settle(f, ok, why, error))
+    return false;
   f->finished = true;
   return true;
 }
@@ -567,17 +496,14 @@ bool video_file_finish(video_file_t f, std::string *error) {
 void video_file_done(video_file_t f) {
   if (!f)
     return;
-  if (f->encoder.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(f->lock);
-      f->stop = true;
-    }
-    f->work.notify_one();
-    f->encoder.join();
-  }
-  const bool remove = f->file_created && !f->finished;
-  const std::string path = f->path;
+  const std::string temporary = f->finished ? "" : f->temporary;
+  // An abandoned encoder warns of the frames it drops, which is the point
+  // here; the program's own choice of log level stands.
+  const int level = av_log_get_level();
+  if (!f->finished && level == AV_LOG_WARNING)
+    av_log_set_level(AV_LOG_ERROR);
   delete f; // closes the file first
-  if (remove)
-    remove_partial(path);
+  av_log_set_level(level);
+  if (!temporary.empty())
+    unlink(temporary.c_str());
 }

@@ -18,19 +18,20 @@
 // the sound alongside the frames rather than all at the end. A stream that
 // gets nothing at all is left out of the file.
 //
-// Conversion and encoding run on a thread of the record's own, so that the
-// caller can draw the next picture meanwhile: video_file_add_frame copies the
-// picture and returns, waiting only while a few pictures are still queued.
-// An encoding or writing failure is therefore reported by the call after the
-// one that queued the work (at the latest by video_file_finish), with what
-// failed and why; from then on the record refuses more, and only
-// video_file_done remains useful. Wrong arguments are refused at once and
-// leave the record as it was. `error` may be null wherever it is taken.
+// Each call converts and encodes what it is given before it returns; a
+// program that wants to draw the next picture meanwhile calls from a thread
+// of its own. After a failed call (with what failed and why) the record
+// refuses more, and only video_file_done remains useful. Wrong arguments are
+// refused at once and leave the record as it was. `error` may be null
+// wherever it is taken.
 //
-// The record owns every FFmpeg object, the thread and the output file until
-// video_file_done. A file that was not finished successfully is removed
-// there: no partial file is left behind (a path naming a device or a pipe is
-// left alone).
+// The file is written under a temporary name beside `path` (a hidden name in
+// the same folder, so that the final rename is atomic) and takes `path`'s
+// name only when video_file_finish succeeds: until then an earlier file of
+// that name stays as it was, and video_file_done removes the temporary file.
+// `path` is a plain path, never a URL: "file:x.mp4" and "x:y.mp4" are files
+// of those names. It must be a regular file or not exist yet; a symbolic link
+// to a regular file has its target replaced.
 //
 // FFmpeg's informational messages (encoder settings and statistics) are
 // turned off by video_file_init unless the program chose a log level of its
@@ -56,24 +57,26 @@ struct video_file_settings {
 struct video_file_s;
 using video_file_t = video_file_s *;
 
-// Opens the file and both encoders and writes the header. Null with a message
-// in *error (what failed and why) when a setting is out of range, an encoder
-// is missing or the file cannot be written; nothing is left allocated then.
+// Opens the temporary file and both encoders and writes the header. Null
+// with a message in *error (what failed and why) when a setting is out of
+// range, an encoder is missing or the file cannot be written; nothing is left
+// allocated or created then.
 video_file_t video_file_init(const video_file_settings &settings, std::string *error);
 
 // The next video frame, `height` rows of width * 3 bytes, each row `stride`
 // bytes after the one before; a stride of 0 means width * 3. The picture is
-// copied: the caller may reuse its buffer at once.
+// encoded before the call returns: the caller may reuse its buffer at once.
 bool video_file_add_frame(video_file_t f, const unsigned char *rgb24, int stride, std::string *error);
 
 // `frames` more sample frames (frames * channels interleaved values). The
 // first sample ever added plays at time 0.
 bool video_file_add_audio(video_file_t f, const std::int16_t *interleaved, int frames, std::string *error);
 
-// Encodes everything still queued, flushes both encoders and writes the
-// trailer; the file is complete and closed once this returns true. Either
-// way the record takes nothing more.
+// Flushes both encoders, writes the trailer, closes the file and renames it
+// to `path`; the file is complete under its name once this returns true.
+// Either way the record takes nothing more.
 bool video_file_finish(video_file_t f, std::string *error);
 
-// Releases everything and removes the file unless it was finished. Accepts null.
+// Releases everything and removes the temporary file unless the video was
+// finished. Accepts null.
 void video_file_done(video_file_t f);
