@@ -8,7 +8,11 @@
 #include "opcgd.h"
 #include "wait_until.h"
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <tuple>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -96,16 +100,71 @@ TEST(LedsimProgram, BadOptionsAreRefused) {
   EXPECT_EQ(sim.stop(0, &rest), 1);
 }
 
-TEST(LedsimProgram, ABadListenPortIsOneMessageNamingIt) {
-  for (const std::string port : {"99999", "78x"}) {
-    simulator sim({"--listen", "127.0.0.1:" + port});
-    const std::string expected = "ledsim: cannot listen on 127.0.0.1:" + port +
-                                 ": the port must be a whole number from 0 to 65535, not '" + port + "'";
-    EXPECT_EQ(sim.first_line, expected);
+TEST(LedsimProgram, ABadAddressIsOneMessageNamingIt) {
+  const std::string port = "the port must be a whole number from 0 to 65535";
+  const std::string brackets = "an IPv6 host goes in brackets with the port after them, as [::1]:7890";
+  for (const auto &[option, text, why] : {std::tuple{"--listen", "127.0.0.1:99999", port + ", not '99999'"},
+                                          {"--listen", "78x", port + ", not '78x'"},
+                                          {"--listen", "localhost:", port + ", not ''"},
+                                          {"--listen", "::1:7890", brackets},
+                                          {"--listen", "[::1]7890", brackets},
+                                          {"--http", "127.0.0.1:-1", port + ", not '-1'"},
+                                          {"--http", "[::1", brackets}}) {
+    simulator sim({option, text});
+    const std::string expected = "ledsim: bad address for " + std::string(option) + ": '" + text + "': " + why;
     std::string said;
-    EXPECT_EQ(sim.stop(0, &said), 1);
-    EXPECT_EQ(said, expected + "\n");
+    EXPECT_EQ(sim.stop(0, &said), 1) << said;
+    EXPECT_EQ(said, expected + "\n") << "one message, and nothing opened before it";
   }
+}
+
+// A client of the simulator on a loopback address of either family.
+bool reaches(int family, int port) {
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage a{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&a);
+    v6->sin6_family = AF_INET6, v6->sin6_port = htons(u16(port)), v6->sin6_addr = in6addr_loopback;
+    length = sizeof *v6;
+  } else {
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&a);
+    v4->sin_family = AF_INET, v4->sin_port = htons(u16(port)), v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *v4;
+  }
+  const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&a), length) == 0;
+  close(fd);
+  return connected;
+}
+
+// A port alone, or after a colon, is one on 127.0.0.1 (it used to be taken
+// as a host); IPv6 goes in brackets.
+TEST(LedsimProgram, ListensOnEachFormOfAddress) {
+  for (const auto &[text, family] : {std::pair{"0", AF_INET}, {":0", AF_INET}, {"127.0.0.1:0", AF_INET},
+                                     {"localhost:0", AF_INET}, {"[::1]:0", AF_INET6}}) {
+    simulator sim({"--listen", text});
+    ASSERT_GT(sim.port, 0) << text << ": " << sim.first_line;
+    EXPECT_TRUE(reaches(family, sim.port)) << text;
+    if (family == AF_INET6) {
+      EXPECT_FALSE(reaches(AF_INET, sim.port)) << text << " is on ::1 only";
+    }
+    std::string said;
+    EXPECT_EQ(sim.stop(SIGTERM, &said), 0) << said;
+  }
+  // A port given alone, as users wrote it: a port on 127.0.0.1, not a host.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+  close(fd); // free again, for the simulator
+  const int port = ntohs(a.sin_port);
+  simulator sim({"--listen", std::to_string(port)});
+  EXPECT_EQ(sim.port, port) << sim.first_line;
+  EXPECT_TRUE(reaches(AF_INET, port));
+  std::string said;
+  EXPECT_EQ(sim.stop(SIGTERM, &said), 0) << said;
 }
 
 // The scripts' way of starting the simulator (scripts/simulator.sh), run by
