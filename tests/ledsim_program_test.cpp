@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <tuple>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -34,8 +35,9 @@ struct simulator : simulator_process {
   }
 };
 
-TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
-  const std::string dir = testing::TempDir();
+void records_everything_and_ends_cleanly_on(int sig) {
+  SCOPED_TRACE(strsignal(sig));
+  const std::string dir = testing::TempDir() + std::to_string(sig);
   const std::string log = dir + "run.log", gif = dir + "run.gif", sheet = dir + "run.png", summary = dir + "run.txt";
   simulator sim({"--listen", "127.0.0.1:0", "--log", log, "--gif", gif, "--gif-scale", "4", "--sheet", sheet,
                  "--summary", summary});
@@ -55,7 +57,7 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   usleep(200000);
 
   std::string rest;
-  EXPECT_EQ(sim.stop(SIGTERM, &rest), 0) << rest;
+  EXPECT_EQ(sim.stop(sig, &rest), 0) << rest;
   EXPECT_NE(rest.find("frames: 40\n"), std::string::npos) << rest;
   EXPECT_NE(rest.find("connections: 1\n"), std::string::npos) << rest;
 
@@ -84,6 +86,34 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
     ASSERT_NE(decoded, nullptr) << picture << " is complete";
     gdImageDestroy(decoded);
   }
+}
+
+// SIGHUP is how a dropped ssh session ends it: the same as SIGTERM.
+TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigtermAndSighup) {
+  for (const int sig : {SIGTERM, SIGHUP})
+    records_everything_and_ends_cleanly_on(sig);
+}
+
+// A start that fails part-way (here the browser view's port is taken) still
+// finishes what it had opened: the GIF is a whole file, the log has its header.
+TEST(LedsimProgram, AFailedStartFinishesWhatItOpened) {
+  loopback_opc_server taken;
+  const std::string dir = testing::TempDir();
+  const std::string log = dir + "failed.log", gif = dir + "failed.gif";
+  simulator sim({"--listen", "127.0.0.1:0", "--log", log, "--gif", gif, "--http", taken.hostport()});
+  std::string said;
+  EXPECT_EQ(sim.stop(0, &said), 1) << said;
+  EXPECT_EQ(said.find("frames:"), std::string::npos) << "no summary of a simulator that never ran: " << said;
+  std::vector<wall_frame> frames;
+  EXPECT_TRUE(frame_log_read(log.c_str(), &frames));
+  EXPECT_TRUE(frames.empty());
+  std::FILE *f = std::fopen(gif.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  gdImagePtr decoded = gdImageCreateFromGif(f);
+  std::fclose(f);
+  EXPECT_NE(decoded, nullptr) << "the GIF was finished";
+  if (decoded)
+    gdImageDestroy(decoded);
 }
 
 TEST(LedsimProgram, SigintEndsItToo) {
