@@ -3,7 +3,7 @@
 #   start_simulator LOG LISTEN [LEDSIM OPTIONS...]
 #
 # starts the simulator (LEDSIM, or build/tools/ledsim/ledsim) listening on
-# LISTEN (HOST:PORT as `--listen` takes it; port 0: a free one) with its
+# LISTEN (HOST:PORT, :PORT or PORT as `--listen` takes it; port 0: a free one) with its
 # messages in LOG, waits until it says where it listens and sets `simulator`
 # (its process id), `port` (the port it listens on) and `simulator_opc` (the
 # `OPC` value that reaches it). It fails, showing LOG, if the simulator ends
@@ -18,7 +18,7 @@ start_simulator() {
     port=$(sed -n 's/^ledsim: listening on port \([0-9][0-9]*\)$/\1/p' "$log")
     if [ -n "$port" ]; then
       local host=$listen
-      case $listen in *:*) host=${listen%:*} ;; esac
+      case $listen in *:*) host=${listen%:*} ;; *) host= ;; esac
       simulator_opc=$host:$port
       return 0
     fi

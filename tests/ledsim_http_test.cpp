@@ -9,6 +9,7 @@
 #include "simulator_process.h"
 
 #include <gd.h>
+#include <poll.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -151,6 +152,46 @@ TEST(LedsimBrowserView, TenWatchersThatNeverReadHoldNothingUp) {
   ASSERT_EQ(frames.size(), std::size_t(FRAMES));
   for (int n = 0; n < FRAMES; ++n)
     ASSERT_EQ(frames[std::size_t(n)].rgb[0] * 256 + frames[std::size_t(n)].rgb[1], n) << "frames in order";
+}
+
+// What a watcher of the event stream receives within `span`.
+std::string events_within(int port, std::chrono::milliseconds span) {
+  raw_client watcher(port);
+  const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  watcher.send_bytes(std::vector<u8>(request.begin(), request.end()));
+  std::string got;
+  const auto until = std::chrono::steady_clock::now() + span;
+  for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
+    pollfd ready{watcher.fd, POLLIN, 0};
+    if (poll(&ready, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1) <= 0)
+      continue;
+    char buffer[4096];
+    const ssize_t n = read(watcher.fd, buffer, sizeof buffer);
+    if (n <= 0)
+      break;
+    got.append(buffer, std::size_t(n));
+  }
+  return got;
+}
+
+std::size_t count_of(const std::string &text, const std::string &what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+// While nothing changes (no client yet: the status stays "waiting"), a
+// watcher gets the wall once and then nothing but the keep-alive comments,
+// however often the server's loop turns.
+TEST(LedsimBrowserView, AnUnchangedStatusIsSentOnce) {
+  browser_view view({});
+  ASSERT_GT(view.http_port, 0);
+  const std::string events = events_within(view.http_port, 2500ms);
+  EXPECT_EQ(count_of(events, "event: wall\n"), 1u) << events;
+  EXPECT_NE(events.find("waiting for a client on 127.0.0.1:" + std::to_string(view.simulator.port)), std::string::npos)
+      << events;
+  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
 }
 
 } // namespace

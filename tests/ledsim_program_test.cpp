@@ -8,8 +8,13 @@
 #include "opcgd.h"
 #include "wait_until.h"
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <tuple>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -30,8 +35,9 @@ struct simulator : simulator_process {
   }
 };
 
-TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
-  const std::string dir = testing::TempDir();
+void records_everything_and_ends_cleanly_on(int sig) {
+  SCOPED_TRACE(strsignal(sig));
+  const std::string dir = testing::TempDir() + std::to_string(sig);
   const std::string log = dir + "run.log", gif = dir + "run.gif", sheet = dir + "run.png", summary = dir + "run.txt";
   simulator sim({"--listen", "127.0.0.1:0", "--log", log, "--gif", gif, "--gif-scale", "4", "--sheet", sheet,
                  "--summary", summary});
@@ -51,7 +57,7 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   usleep(200000);
 
   std::string rest;
-  EXPECT_EQ(sim.stop(SIGTERM, &rest), 0) << rest;
+  EXPECT_EQ(sim.stop(sig, &rest), 0) << rest;
   EXPECT_NE(rest.find("frames: 40\n"), std::string::npos) << rest;
   EXPECT_NE(rest.find("connections: 1\n"), std::string::npos) << rest;
 
@@ -82,6 +88,34 @@ TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigterm) {
   }
 }
 
+// SIGHUP is how a dropped ssh session ends it: the same as SIGTERM.
+TEST(LedsimProgram, RecordsEverythingAndEndsCleanlyOnSigtermAndSighup) {
+  for (const int sig : {SIGTERM, SIGHUP})
+    records_everything_and_ends_cleanly_on(sig);
+}
+
+// A start that fails part-way (here the browser view's port is taken) still
+// finishes what it had opened: the GIF is a whole file, the log has its header.
+TEST(LedsimProgram, AFailedStartFinishesWhatItOpened) {
+  loopback_opc_server taken;
+  const std::string dir = testing::TempDir();
+  const std::string log = dir + "failed.log", gif = dir + "failed.gif";
+  simulator sim({"--listen", "127.0.0.1:0", "--log", log, "--gif", gif, "--http", taken.hostport()});
+  std::string said;
+  EXPECT_EQ(sim.stop(0, &said), 1) << said;
+  EXPECT_EQ(said.find("frames:"), std::string::npos) << "no summary of a simulator that never ran: " << said;
+  std::vector<wall_frame> frames;
+  EXPECT_TRUE(frame_log_read(log.c_str(), &frames));
+  EXPECT_TRUE(frames.empty());
+  std::FILE *f = std::fopen(gif.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  gdImagePtr decoded = gdImageCreateFromGif(f);
+  std::fclose(f);
+  EXPECT_NE(decoded, nullptr) << "the GIF was finished";
+  if (decoded)
+    gdImageDestroy(decoded);
+}
+
 TEST(LedsimProgram, SigintEndsItToo) {
   simulator sim({"--listen", "127.0.0.1:0"});
   std::string rest;
@@ -96,16 +130,71 @@ TEST(LedsimProgram, BadOptionsAreRefused) {
   EXPECT_EQ(sim.stop(0, &rest), 1);
 }
 
-TEST(LedsimProgram, ABadListenPortIsOneMessageNamingIt) {
-  for (const std::string port : {"99999", "78x"}) {
-    simulator sim({"--listen", "127.0.0.1:" + port});
-    const std::string expected = "ledsim: cannot listen on 127.0.0.1:" + port +
-                                 ": the port must be a whole number from 0 to 65535, not '" + port + "'";
-    EXPECT_EQ(sim.first_line, expected);
+TEST(LedsimProgram, ABadAddressIsOneMessageNamingIt) {
+  const std::string port = "the port must be a whole number from 0 to 65535";
+  const std::string brackets = "an IPv6 host goes in brackets with the port after them, as [::1]:7890";
+  for (const auto &[option, text, why] : {std::tuple{"--listen", "127.0.0.1:99999", port + ", not '99999'"},
+                                          {"--listen", "78x", port + ", not '78x'"},
+                                          {"--listen", "localhost:", port + ", not ''"},
+                                          {"--listen", "::1:7890", brackets},
+                                          {"--listen", "[::1]7890", brackets},
+                                          {"--http", "127.0.0.1:-1", port + ", not '-1'"},
+                                          {"--http", "[::1", brackets}}) {
+    simulator sim({option, text});
+    const std::string expected = "ledsim: bad address for " + std::string(option) + ": '" + text + "': " + why;
     std::string said;
-    EXPECT_EQ(sim.stop(0, &said), 1);
-    EXPECT_EQ(said, expected + "\n");
+    EXPECT_EQ(sim.stop(0, &said), 1) << said;
+    EXPECT_EQ(said, expected + "\n") << "one message, and nothing opened before it";
   }
+}
+
+// A client of the simulator on a loopback address of either family.
+bool reaches(int family, int port) {
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage a{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&a);
+    v6->sin6_family = AF_INET6, v6->sin6_port = htons(u16(port)), v6->sin6_addr = in6addr_loopback;
+    length = sizeof *v6;
+  } else {
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&a);
+    v4->sin_family = AF_INET, v4->sin_port = htons(u16(port)), v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *v4;
+  }
+  const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&a), length) == 0;
+  close(fd);
+  return connected;
+}
+
+// A port alone, or after a colon, is one on 127.0.0.1 (it used to be taken
+// as a host); IPv6 goes in brackets.
+TEST(LedsimProgram, ListensOnEachFormOfAddress) {
+  for (const auto &[text, family] : {std::pair{"0", AF_INET}, {":0", AF_INET}, {"127.0.0.1:0", AF_INET},
+                                     {"localhost:0", AF_INET}, {"[::1]:0", AF_INET6}}) {
+    simulator sim({"--listen", text});
+    ASSERT_GT(sim.port, 0) << text << ": " << sim.first_line;
+    EXPECT_TRUE(reaches(family, sim.port)) << text;
+    if (family == AF_INET6) {
+      EXPECT_FALSE(reaches(AF_INET, sim.port)) << text << " is on ::1 only";
+    }
+    std::string said;
+    EXPECT_EQ(sim.stop(SIGTERM, &said), 0) << said;
+  }
+  // A port given alone, as users wrote it: a port on 127.0.0.1, not a host.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+  close(fd); // free again, for the simulator
+  const int port = ntohs(a.sin_port);
+  simulator sim({"--listen", std::to_string(port)});
+  EXPECT_EQ(sim.port, port) << sim.first_line;
+  EXPECT_TRUE(reaches(AF_INET, port));
+  std::string said;
+  EXPECT_EQ(sim.stop(SIGTERM, &said), 0) << said;
 }
 
 // The scripts' way of starting the simulator (scripts/simulator.sh), run by

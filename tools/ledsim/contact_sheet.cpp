@@ -97,6 +97,8 @@ void contact_sheet_add(contact_sheet_t sheet, const wall_frame &frame) {
 }
 
 int contact_sheet_done(contact_sheet_t sheet) {
+  if (!sheet)
+    return 1;
   if (sheet->frames.empty())
     std::fprintf(stderr, "ledsim: no frames received; %s is a blank sheet\n", sheet->path.c_str());
   const char *failure = nullptr;

@@ -34,7 +34,8 @@ void contact_sheet_add(contact_sheet_t sheet, const wall_frame &frame);
 
 // Draws and writes the sheet, closes the file and frees the record. 1 when the
 // PNG reached the file, else 0 with a message on stderr. With no frames the
-// sheet is a blank CONTACT_SHEET_MARGIN square, and a note says so.
+// sheet is a blank CONTACT_SHEET_MARGIN square, and a note says so. Accepts
+// null (and returns 1).
 int contact_sheet_done(contact_sheet_t sheet);
 
 // The label of a tile: minutes and two-digit seconds, "0:00", "1:05", "61:40".

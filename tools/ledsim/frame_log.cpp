@@ -3,7 +3,10 @@
 #include "ledsim_output.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -31,7 +34,7 @@ std::FILE *frame_log_open(const char *path) {
 
 void frame_log_write(std::FILE *log, const wall_frame &frame) {
   static const char digits[] = "0123456789abcdef";
-  char hex[2 * 1536 + 1];
+  char hex[2 * WALL_FRAME_BYTES + 1];
   for (size_t i = 0; i < frame.rgb.size(); ++i) {
     hex[2 * i] = digits[frame.rgb[i] >> 4];
     hex[2 * i + 1] = digits[frame.rgb[i] & 15];
@@ -41,22 +44,35 @@ void frame_log_write(std::FILE *log, const wall_frame &frame) {
 }
 
 int frame_log_close(std::FILE *log) {
+  if (!log)
+    return 1;
   const bool ok = !std::ferror(log);
   return (std::fclose(log) == 0 && ok) ? 1 : 0;
 }
 
 bool frame_log_parse(const std::string &line, wall_frame *frame) {
-  char hex[2 * 1536 + 2] = {};
-  long long ns = 0;
-  if (std::sscanf(line.c_str(), "%lld %d %3073s", &ns, &frame->connection, hex) != 3 || std::strlen(hex) != 2 * 1536)
+  // "NS CONNECTION HEX", single spaces, the hexadecimal digits the whole rest.
+  const char *at = line.c_str();
+  char *end = nullptr;
+  errno = 0;
+  const long long ns = std::strtoll(at, &end, 10);
+  if (end == at || *end != ' ' || errno)
     return false;
-  frame->received_ns = ns;
-  for (size_t i = 0; i < 1536; ++i) {
+  at = end + 1;
+  const long connection = std::strtol(at, &end, 10);
+  if (end == at || *end != ' ' || connection < 0 || connection > INT_MAX)
+    return false;
+  const char *hex = end + 1;
+  if (std::strlen(hex) != 2 * WALL_FRAME_BYTES)
+    return false;
+  for (size_t i = 0; i < WALL_FRAME_BYTES; ++i) {
     const int high = hex_digit(hex[2 * i]), low = hex_digit(hex[2 * i + 1]);
     if (high < 0 || low < 0)
       return false;
     frame->rgb[i] = u8(high << 4 | low);
   }
+  frame->received_ns = ns;
+  frame->connection = int(connection);
   return true;
 }
 

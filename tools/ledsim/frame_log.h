@@ -5,7 +5,7 @@
 //
 // After the header line, every line holds the monotonic receive time in
 // nanoseconds, the number of the connection it came on (0 for the first),
-// and 3072 hexadecimal digits: red, green, blue of each pixel in image order
+// and 2 * WALL_FRAME_BYTES (3072) hexadecimal digits: red, green, blue of each pixel in image order
 // (row by row, left to right), two digits each.
 #pragma once
 
@@ -19,7 +19,7 @@
 // Null, with a message on stderr, when the file cannot be written.
 std::FILE *frame_log_open(const char *path);
 void frame_log_write(std::FILE *log, const wall_frame &frame);
-// 1 when everything reached the file.
+// 1 when everything reached the file. Accepts null (and returns 1).
 int frame_log_close(std::FILE *log);
 
 // One frame line of a log (not the header); false when it is malformed.

@@ -152,6 +152,8 @@ void gif_writer_add(gif_writer_t gif, const wall_frame &frame) {
 }
 
 int gif_writer_done(gif_writer_t gif) {
+  if (!gif)
+    return 1;
   if (gif->has_pending) {
     // The last frame stays until the latest frame merged into it, so the total
     // is the frames' span plus its own 4/100 s.

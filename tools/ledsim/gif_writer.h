@@ -29,4 +29,5 @@ void gif_writer_add(gif_writer_t gif, const wall_frame &frame);
 // Writes the last frame and closes the file; frees the record. 1 when the
 // whole animation reached the file, else 0 with a message on stderr. With no
 // frames at all the file holds one frame of a dark wall, and a note says so.
+// Accepts null (and returns 1).
 int gif_writer_done(gif_writer_t gif);

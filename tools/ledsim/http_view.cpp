@@ -95,19 +95,9 @@ void serve_events(http_view_t view, httplib::Response &response) {
 
 } // namespace
 
-http_view_t http_view_init(const std::string &hostport) {
-  // HOST:PORT, :PORT or PORT; without a host, this machine only.
-  const std::size_t colon = hostport.rfind(':');
-  std::string host = colon == std::string::npos ? "" : hostport.substr(0, colon);
-  if (host.empty())
-    host = "127.0.0.1";
-  const std::string port_text = colon == std::string::npos ? hostport : hostport.substr(colon + 1);
-  char *end = nullptr;
-  const long port = port_text.empty() ? -1 : std::strtol(port_text.c_str(), &end, 10);
-  if (port < 0 || port > 65535 || *end) {
-    std::fprintf(stderr, "ledsim: --http takes HOST:PORT (or PORT, on 127.0.0.1) with a port from 0 to 65535, not '%s'\n", hostport.c_str());
-    return nullptr;
-  }
+http_view_t http_view_init(const tool_address &address) {
+  const std::string &host = address.host;
+  const int port = address.port;
   auto view = std::make_unique<http_view_s>();
   view->host = host;
   view->board = board_json();
@@ -126,9 +116,9 @@ http_view_t http_view_init(const std::string &hostport) {
                          "text/javascript");
   });
   view->server.Get("/events", [v](const httplib::Request &, httplib::Response &response) { serve_events(v, response); });
-  view->port = port == 0 ? view->server.bind_to_any_port(host) : (view->server.bind_to_port(host, int(port)) ? int(port) : -1);
+  view->port = port == 0 ? view->server.bind_to_any_port(host) : (view->server.bind_to_port(host, port) ? port : -1);
   if (view->port <= 0) {
-    std::fprintf(stderr, "ledsim: cannot serve the browser view on %s\n", hostport.c_str());
+    std::fprintf(stderr, "ledsim: cannot serve the browser view on %s\n", tool_address_text(address).c_str());
     return nullptr;
   }
   view->serving = std::thread([v] { v->server.listen_after_bind(); });
@@ -151,7 +141,8 @@ void http_view_frame(http_view_t view, const wall_frame &frame, const std::strin
 
 void http_view_status(http_view_t view, const std::string &status) {
   std::lock_guard<std::mutex> hold(view->lock);
-  publish(view, status);
+  if (json_text(status) != view->status) // an unchanged status is no news to a watcher
+    publish(view, status);
 }
 
 void http_view_done(http_view_t view) {

@@ -14,6 +14,7 @@
 // caller says otherwise.
 #pragma once
 
+#include "tool_address.h"
 #include "wall_frame.h"
 
 #include <string>
@@ -25,10 +26,9 @@ inline constexpr int HTTP_VIEW_SCALE = 16; // pixels per LED in the page
 struct http_view_s;
 using http_view_t = http_view_s *;
 
-// Listens on HOST:PORT, or on 127.0.0.1 for :PORT or PORT (port 0: any free
-// one), and serves on threads of its own. Null, with a message on stderr,
-// when the address cannot be had.
-http_view_t http_view_init(const std::string &hostport);
+// Listens on the address (port 0: any free one) and serves on threads of its
+// own. Null, with a message on stderr, when the address cannot be had.
+http_view_t http_view_init(const tool_address &address);
 
 // The host and the port it listens on.
 const std::string &http_view_host(http_view_t view);
@@ -37,7 +37,7 @@ int http_view_port(http_view_t view);
 // A new picture of the wall, and the status line that goes with it.
 void http_view_frame(http_view_t view, const wall_frame &frame, const std::string &status);
 
-// The status line alone changed (between frames).
+// The status line between frames: watchers are sent it only when it changed.
 void http_view_status(http_view_t view, const std::string &status);
 
 // Stops serving (every watcher is let go) and frees the view. Accepts null.

@@ -96,58 +96,47 @@ bool read_client(ledsim_server_t s) {
   return true;
 }
 
-// Splits "host:port" at the first colon. The port must be digits only, at most
-// 65535; none or 0 means any free port. Only the host goes on to the client's
-// resolver, so that a bad port is told here in the simulator's own words.
-bool split_listen_address(const char *hostport, std::string *host, u16 *port) {
-  const char *colon = std::strchr(hostport, ':');
-  *host = colon ? std::string(hostport, size_t(colon - hostport)) : hostport;
-  unsigned value = 0;
-  for (const char *digit = colon ? colon + 1 : ""; *digit; ++digit) {
-    if (*digit < '0' || *digit > '9')
-      return false;
-    value = value * 10 + unsigned(*digit - '0');
-    if (value > 65535)
-      return false;
-  }
-  *port = u16(value);
-  return true;
-}
-
 } // namespace
 
 ledsim_server_t ledsim_server_init(const char *hostport, const ledsim_faults &faults) {
-  std::string host;
-  u16 port = 0;
-  if (!split_listen_address(hostport, &host, &port)) {
-    std::fprintf(stderr, "ledsim: cannot listen on %s: the port must be a whole number from 0 to 65535, not '%s'\n",
-                 hostport, std::strchr(hostport, ':') + 1);
+  tool_address address;
+  std::string why;
+  if (!tool_address_parse(hostport, &address, &why)) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", hostport, why.c_str());
     return nullptr;
   }
-  sockaddr_in address{};
-  if (!opc_resolve(host.c_str(), &address, port)) {
-    std::fprintf(stderr, "ledsim: cannot listen on %s: no IPv4 address\n", hostport);
+  return ledsim_server_init(address, faults);
+}
+
+ledsim_server_t ledsim_server_init(const tool_address &where, const ledsim_faults &faults) {
+  const std::string text = tool_address_text(where);
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  std::string why;
+  if (!tool_address_resolve(where, &address, &length, &why)) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", text.c_str(), why.c_str());
     return nullptr;
   }
   auto *s = new ledsim_server_s;
   s->faults = faults;
-  s->listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  s->listen_fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const int on = 1;
   setsockopt(s->listen_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (s->listen_fd < 0 || bind(s->listen_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
-    std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", hostport, std::strerror(errno));
+  if (s->listen_fd < 0 || bind(s->listen_fd, reinterpret_cast<sockaddr *>(&address), length) < 0) {
+    std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", text.c_str(), std::strerror(errno));
     ledsim_server_done(s);
     return nullptr;
   }
-  socklen_t length = sizeof address;
+  length = sizeof address;
   getsockname(s->listen_fd, reinterpret_cast<sockaddr *>(&address), &length);
-  s->port = ntohs(address.sin_port);
+  s->port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port
+                                                 : reinterpret_cast<sockaddr_in *>(&address)->sin_port);
   s->started_ns = monotonic_ns();
   // Without a refusal to stage, listen at once: a client may connect before
   // the server loop runs.
   if (faults.refuse_ms <= 0) {
     if (listen(s->listen_fd, 8) < 0) {
-      std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", hostport, std::strerror(errno));
+      std::fprintf(stderr, "ledsim: cannot listen on %s: %s\n", text.c_str(), std::strerror(errno));
       ledsim_server_done(s);
       return nullptr;
     }

@@ -13,6 +13,7 @@
 // connection after some frames, or refuse connections for a while at start.
 #pragma once
 
+#include "tool_address.h"
 #include "wall_frame.h"
 
 struct ledsim_faults {
@@ -27,8 +28,10 @@ using ledsim_server_t = ledsim_server_s *;
 using ledsim_frame_callback = void (*)(void *user, const wall_frame &frame);
 using ledsim_tick_callback = void (*)(void *user);
 
-// Binds "host:port" (an empty host is localhost; port 0 picks a free one).
-// Null, with a message on stderr, when the address cannot be had.
+// Binds the address (port 0 picks a free one). Null, with a message on
+// stderr, when the address cannot be had.
+ledsim_server_t ledsim_server_init(const tool_address &address, const ledsim_faults &faults);
+// The same for "HOST:PORT" as the tools' address options take it (tool_address.h).
 ledsim_server_t ledsim_server_init(const char *hostport, const ledsim_faults &faults);
 
 // The port actually bound.
@@ -54,4 +57,4 @@ int ledsim_server_connections(ledsim_server_t server);
 // Whether a client is connected now.
 bool ledsim_server_has_client(ledsim_server_t server);
 
-void ledsim_server_done(ledsim_server_t server);
+void ledsim_server_done(ledsim_server_t server); // accepts null

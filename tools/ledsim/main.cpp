@@ -1,18 +1,18 @@
 // ledsim: an LED wall simulator. A real OPC server for the 32x16 wall that
-// shows the frames it receives in a terminal, records them (frame log,
-// animated GIF, contact sheet) and measures their timing. See --help.
-#include "contact_sheet.h"
-#include "frame_log.h"
+// shows the frames it receives in a terminal or in browsers, records them
+// (frame log, animated GIF, contact sheet) and measures their timing. See
+// --help.
+//
+// Threads: the main thread runs the OPC server and does no more per frame
+// than count it and hand it over; the views (live_views.h) and the
+// recordings (frame_recorder.h) run on threads of their own.
+#include "frame_recorder.h"
 #include "frame_stats.h"
-#include "gif_writer.h"
-#ifdef LEDSIM_HTTP
-#include "http_view.h"
-#endif
-#include "ledsim_server.h"
 #include "ledsim_output.h"
+#include "ledsim_server.h"
+#include "live_views.h"
 #include "monotonic_now.h"
-#include "terminal_view.h"
-#include "wall_status.h"
+#include "tool_address.h"
 
 #include <csignal>
 #include <cstdio>
@@ -28,10 +28,11 @@ namespace {
 
 const char *const USAGE = R"(usage: ledsim [options]
 A simulator of the 32x16 LED wall: an Open Pixel Control server.
-  --listen HOST:PORT      where to listen (default 127.0.0.1:7890; port 0: any)
+  --listen HOST:PORT      where to listen (default 127.0.0.1:7890; port 0: any;
+                          :PORT or PORT alone: on 127.0.0.1; IPv6 as [::1]:PORT)
   --view                  show the wall in this terminal (24-bit colour)
-  --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (a PORT alone:
-                          on 127.0.0.1; anyone who can reach the address can watch)
+  --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (the same forms;
+                          anyone who can reach the address can watch)
   --log FILE              write every frame with its receive time (text)
   --gif FILE              write an animated GIF at the received timing
   --gif-scale N           GIF pixels per LED (default 8)
@@ -42,14 +43,33 @@ A simulator of the 32x16 LED wall: an Open Pixel Control server.
   --pause-reading F:MS    after F frames, stop reading for MS milliseconds
   --close-after F         close each connection after F frames
   --refuse MS             refuse connections for MS milliseconds at start
-Ends on SIGINT or SIGTERM, writes its files and prints the timing summary.
+Ends on SIGINT, SIGTERM or SIGHUP, writes its files and prints the timing summary.
 )";
 
-int stop_pipe[2] = {-1, -1};
+struct options {
+  tool_address listen{TOOL_ADDRESS_DEFAULT_HOST, 7890};
+  bool http = false;
+  tool_address http_address;
+  bool view = false;
+  frame_recorder_paths record;
+  const char *summary_path = nullptr;
+  ledsim_faults faults;
+};
+
+// What runs, as far as it was built: the teardown takes it in any state.
+struct simulator {
+  int stop_pipe[2] = {-1, -1};
+  ledsim_server_t server = nullptr;
+  frame_stats_t stats = nullptr;
+  frame_recorder_t recorder = nullptr;
+  live_views_t live = nullptr;
+};
+
+int stop_fd = -1; // the write end of the stop pipe, for the signal handler
 
 void on_signal(int) {
   const char byte = 1;
-  [[maybe_unused]] const ssize_t n = write(stop_pipe[1], &byte, 1);
+  [[maybe_unused]] const ssize_t n = write(stop_fd, &byte, 1);
 }
 
 // Set on SIGWINCH; the view takes the new size in the server loop's next turn
@@ -57,67 +77,6 @@ void on_signal(int) {
 volatile std::sig_atomic_t resized = 0;
 
 void on_resize(int) { resized = 1; }
-
-struct outputs {
-  terminal_view_t view = nullptr;
-  std::FILE *log = nullptr;
-  gif_writer_t gif = nullptr;
-  contact_sheet_t sheet = nullptr;
-  frame_stats_t stats = nullptr;
-  ledsim_server_t server = nullptr;
-#ifdef LEDSIM_HTTP
-  http_view_t http = nullptr;
-#endif
-  wall_status_t status = nullptr; // with a view only
-  std::string status_line;
-};
-
-// The status line, as the views show it, after the status changed.
-void show_status(outputs *out, const wall_frame *frame) {
-  wall_status_line(*out->status, &out->status_line);
-  if (out->view) {
-    if (frame)
-      terminal_view_draw(out->view, *frame, out->status_line.c_str());
-    else
-      terminal_view_status(out->view, out->status_line.c_str());
-  }
-#ifdef LEDSIM_HTTP
-  if (out->http) {
-    if (frame)
-      http_view_frame(out->http, *frame, out->status_line);
-    else
-      http_view_status(out->http, out->status_line);
-  }
-#endif
-}
-
-void on_frame(void *user, const wall_frame &frame) {
-  auto *out = static_cast<outputs *>(user);
-  frame_stats_add(out->stats, frame.received_ns);
-  if (out->log)
-    frame_log_write(out->log, frame);
-  if (out->gif)
-    gif_writer_add(out->gif, frame);
-  if (out->sheet)
-    contact_sheet_add(out->sheet, frame);
-  if (out->status) {
-    wall_status_frame(out->status, frame);
-    show_status(out, &frame);
-  }
-}
-
-// Between frames the status goes on: the rate falls, a silence is counted.
-void on_tick(void *user) {
-  auto *out = static_cast<outputs *>(user);
-  if (!out->status)
-    return;
-  if (out->view && resized) {
-    resized = 0;
-    terminal_view_resize(out->view);
-  }
-  wall_status_tick(out->status, monotonic_ns(), ledsim_server_has_client(out->server));
-  show_status(out, nullptr);
-}
 
 bool parse_int(const char *text, int *value) {
   char *end = nullptr;
@@ -128,59 +87,60 @@ bool parse_int(const char *text, int *value) {
   return true;
 }
 
-} // namespace
+bool parse_address(const char *option, const char *text, tool_address *address) {
+  std::string why;
+  if (tool_address_parse(text, address, &why))
+    return true;
+  std::fprintf(stderr, "ledsim: bad address for --%s: '%s': %s\n", option, text, why.c_str());
+  return false;
+}
 
-int main(int argc, char **argv) {
-  std::string listen = "127.0.0.1:7890";
-  const char *http = nullptr;
-  bool view = false;
-  const char *log_path = nullptr, *gif_path = nullptr, *sheet_path = nullptr, *summary_path = nullptr;
-  int gif_scale = 8, sheet_scale = 4, sheet_columns = 10;
-  ledsim_faults faults;
-
+// The options into *o; -1 to go on, else the exit status.
+int parse_options(int argc, char **argv, options *o) {
   enum { LISTEN = 1, VIEW, HTTP, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
-  const option options[] = {{"listen", required_argument, nullptr, LISTEN},
-                            {"view", no_argument, nullptr, VIEW},
-                            {"http", required_argument, nullptr, HTTP},
-                            {"log", required_argument, nullptr, LOG},
-                            {"gif", required_argument, nullptr, GIF},
-                            {"gif-scale", required_argument, nullptr, GIF_SCALE},
-                            {"sheet", required_argument, nullptr, SHEET},
-                            {"sheet-scale", required_argument, nullptr, SHEET_SCALE},
-                            {"sheet-columns", required_argument, nullptr, SHEET_COLUMNS},
-                            {"summary", required_argument, nullptr, SUMMARY},
-                            {"pause-reading", required_argument, nullptr, PAUSE},
-                            {"close-after", required_argument, nullptr, CLOSE},
-                            {"refuse", required_argument, nullptr, REFUSE},
-                            {"help", no_argument, nullptr, HELP},
-                            {nullptr, 0, nullptr, 0}};
-  for (int o; (o = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
+  const option table[] = {{"listen", required_argument, nullptr, LISTEN},
+                          {"view", no_argument, nullptr, VIEW},
+                          {"http", required_argument, nullptr, HTTP},
+                          {"log", required_argument, nullptr, LOG},
+                          {"gif", required_argument, nullptr, GIF},
+                          {"gif-scale", required_argument, nullptr, GIF_SCALE},
+                          {"sheet", required_argument, nullptr, SHEET},
+                          {"sheet-scale", required_argument, nullptr, SHEET_SCALE},
+                          {"sheet-columns", required_argument, nullptr, SHEET_COLUMNS},
+                          {"summary", required_argument, nullptr, SUMMARY},
+                          {"pause-reading", required_argument, nullptr, PAUSE},
+                          {"close-after", required_argument, nullptr, CLOSE},
+                          {"refuse", required_argument, nullptr, REFUSE},
+                          {"help", no_argument, nullptr, HELP},
+                          {nullptr, 0, nullptr, 0}};
+  frame_recorder_paths &r = o->record;
+  for (int c; (c = getopt_long(argc, argv, "", table, nullptr)) != -1;) {
     bool ok = true;
-    switch (o) {
-    case LISTEN: listen = optarg; break;
-    case VIEW: view = true; break;
-    case HTTP: http = optarg; break;
-    case LOG: log_path = optarg; break;
-    case GIF: gif_path = optarg; break;
-    case GIF_SCALE: ok = parse_int(optarg, &gif_scale) && gif_scale >= 4; break;
-    case SHEET: sheet_path = optarg; break;
-    case SHEET_SCALE: ok = parse_int(optarg, &sheet_scale) && sheet_scale >= 2; break;
-    case SHEET_COLUMNS: ok = parse_int(optarg, &sheet_columns) && sheet_columns >= 1; break;
-    case SUMMARY: summary_path = optarg; break;
+    switch (c) {
+    case LISTEN: if (!parse_address("listen", optarg, &o->listen)) return 1; break;
+    case VIEW: o->view = true; break;
+    case HTTP: if (!parse_address("http", optarg, &o->http_address)) return 1; o->http = true; break;
+    case LOG: r.log = optarg; break;
+    case GIF: r.gif = optarg; break;
+    case GIF_SCALE: ok = parse_int(optarg, &r.gif_scale) && r.gif_scale >= 4; break;
+    case SHEET: r.sheet = optarg; break;
+    case SHEET_SCALE: ok = parse_int(optarg, &r.sheet_scale) && r.sheet_scale >= 2; break;
+    case SHEET_COLUMNS: ok = parse_int(optarg, &r.sheet_columns) && r.sheet_columns >= 1; break;
+    case SUMMARY: o->summary_path = optarg; break;
     case PAUSE: {
       const char *colon = std::strchr(optarg, ':');
-      ok = colon && parse_int(std::string(optarg, size_t(colon - optarg)).c_str(), &faults.pause_after_frames) &&
-           parse_int(colon + 1, &faults.pause_ms);
+      ok = colon && parse_int(std::string(optarg, size_t(colon - optarg)).c_str(), &o->faults.pause_after_frames) &&
+           parse_int(colon + 1, &o->faults.pause_ms);
       break;
     }
-    case CLOSE: ok = parse_int(optarg, &faults.close_after_frames); break;
-    case REFUSE: ok = parse_int(optarg, &faults.refuse_ms); break;
+    case CLOSE: ok = parse_int(optarg, &o->faults.close_after_frames); break;
+    case REFUSE: ok = parse_int(optarg, &o->faults.refuse_ms); break;
     case HELP: std::fputs(USAGE, stdout); return 0;
     default: ok = false;
     }
     if (!ok) {
-      if (o != '?')
-        std::fprintf(stderr, "ledsim: bad value for --%s: %s\n", options[o - 1].name, optarg);
+      if (c != '?')
+        std::fprintf(stderr, "ledsim: bad value for --%s: %s\n", table[c - 1].name, optarg);
       std::fputs(USAGE, stderr);
       return 1;
     }
@@ -189,94 +149,95 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "ledsim: unexpected argument: %s\n", argv[optind]);
     return 1;
   }
+  return -1;
+}
 
-  outputs out;
-  out.server = ledsim_server_init(listen.c_str(), faults);
-  if (!out.server)
-    return 1;
-  if ((log_path && !(out.log = frame_log_open(log_path))) ||
-      (gif_path && !(out.gif = gif_writer_init(gif_path, gif_scale))) ||
-      (sheet_path && !(out.sheet = contact_sheet_init(sheet_path, sheet_scale, sheet_columns)))) {
-    // Whatever did open is closed again; nothing was received yet.
-    if (out.log)
-      frame_log_close(out.log);
-    if (out.gif)
-      gif_writer_done(out.gif);
-    ledsim_server_done(out.server);
-    return 1;
-  }
-  out.stats = frame_stats_init();
+void on_frame(void *user, const wall_frame &frame) {
+  auto *sim = static_cast<simulator *>(user);
+  frame_stats_add(sim->stats, frame.received_ns);
+  frame_recorder_add(sim->recorder, frame);
+  live_views_frame(sim->live, frame);
+}
 
-  if (pipe2(stop_pipe, O_CLOEXEC) < 0) {
-    std::perror("ledsim: pipe");
-    return 1;
-  }
+// Between frames the status goes on: the rate falls, a silence is counted.
+void on_tick(void *user) {
+  auto *sim = static_cast<simulator *>(user);
+  const bool resize = resized;
+  resized = 0;
+  live_views_tick(sim->live, monotonic_ns(), ledsim_server_has_client(sim->server), resize);
+}
+
+void catch_signals() {
   struct sigaction stop {};
   stop.sa_handler = on_signal;
   sigemptyset(&stop.sa_mask);
-  sigaction(SIGINT, &stop, nullptr);
-  sigaction(SIGTERM, &stop, nullptr);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) // SIGHUP: the terminal (an ssh session) went away
+    sigaction(sig, &stop, nullptr);
+  struct sigaction resize {};
+  resize.sa_handler = on_resize;
+  sigemptyset(&resize.sa_mask);
+  sigaction(SIGWINCH, &resize, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+}
 
-  std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(out.server));
-  if (http) {
-#ifdef LEDSIM_HTTP
-    out.http = http_view_init(http);
-    if (!out.http)
-      return 1;
-    std::fprintf(stderr, "ledsim: browser view on http://%s:%d/\n", http_view_host(out.http).c_str(),
-                 http_view_port(out.http));
-#else
-    std::fprintf(stderr, "ledsim: this build has no browser view (cpp-httplib was missing)\n");
-    return 1;
-#endif
+// Builds the simulator in *sim, as far as it gets; false when a part fails
+// (after its message).
+bool start(const options &o, simulator *sim) {
+  if (pipe2(sim->stop_pipe, O_CLOEXEC) < 0) {
+    std::perror("ledsim: pipe");
+    return false;
   }
-  if (view || http) {
-    // The host as given (the server takes an empty one as this machine) with the port it got.
-    const std::string host = listen.substr(0, listen.find(':'));
-    out.status = wall_status_init((host.empty() ? "localhost" : host) + ":" +
-                                  std::to_string(ledsim_server_port(out.server)));
+  stop_fd = sim->stop_pipe[1];
+  catch_signals();
+  sim->server = ledsim_server_init(o.listen, o.faults);
+  if (!sim->server)
+    return false;
+  sim->stats = frame_stats_init();
+  sim->recorder = frame_recorder_init(o.record);
+  if (!sim->recorder)
+    return false;
+  std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(sim->server));
+  if (o.view || o.http) {
+    const std::string address = tool_address_text({o.listen.host, ledsim_server_port(sim->server)});
+    sim->live = live_views_init(address, o.view, o.http ? &o.http_address : nullptr);
+    if (!sim->live)
+      return false;
   }
-  if (view) {
-    struct sigaction resize {};
-    resize.sa_handler = on_resize;
-    sigemptyset(&resize.sa_mask);
-    sigaction(SIGWINCH, &resize, nullptr);
-    out.view = terminal_view_init(1);
-  }
-  if (out.status) {
-    const wall_frame dark{}; // the dark wall until a client comes
-    show_status(&out, &dark);
-  }
-  const int served = ledsim_server_run(out.server, stop_pipe[0], on_frame, &out, on_tick);
-  if (out.view)
-    terminal_view_done(out.view);
-#ifdef LEDSIM_HTTP
-  http_view_done(out.http);
-#endif
-  if (out.status)
-    wall_status_done(out.status);
+  return true;
+}
 
-  bool written = true;
-  if (out.log)
-    written = frame_log_close(out.log) && written;
-  if (out.gif)
-    written = gif_writer_done(out.gif) && written;
-  if (out.sheet)
-    written = contact_sheet_done(out.sheet) && written;
-
-  const frame_summary summary = frame_stats_summary(out.stats, ledsim_server_connections(out.server));
-  frame_summary_print(stderr, summary);
-  if (summary_path) {
-    std::FILE *file = ledsim_open_output(summary_path);
-    if (file) {
-      frame_summary_print(file, summary);
-      written = std::fclose(file) == 0 && written;
-    } else {
-      written = false;
+// The one teardown, in order, for a simulator built in part or whole: the
+// views and the recordings finish first (the terminal gets its screen back
+// before the summary is printed on it), then the summary of a simulator that
+// ran. The exit status.
+int finish(simulator *sim, const options &o, bool ran, int served) {
+  bool written = frame_recorder_done(sim->recorder) == 1;
+  live_views_done(sim->live);
+  if (ran) {
+    const frame_summary summary = frame_stats_summary(sim->stats, ledsim_server_connections(sim->server));
+    frame_summary_print(stderr, summary);
+    if (o.summary_path) {
+      std::FILE *file = ledsim_open_output(o.summary_path);
+      written = file && (frame_summary_print(file, summary), std::fclose(file) == 0) && written;
     }
   }
-  frame_stats_done(out.stats);
-  ledsim_server_done(out.server);
-  return served == 0 && written ? 0 : 1;
+  frame_stats_done(sim->stats);
+  ledsim_server_done(sim->server);
+  stop_fd = -1; // a late signal finds no pipe to write to
+  for (const int fd : sim->stop_pipe)
+    if (fd >= 0)
+      close(fd);
+  return ran && served == 0 && written ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  options o;
+  if (const int status = parse_options(argc, argv, &o); status >= 0)
+    return status;
+  simulator sim;
+  const bool ran = start(o, &sim);
+  const int served = ran ? ledsim_server_run(sim.server, sim.stop_pipe[0], on_frame, &sim, on_tick) : -1;
+  return finish(&sim, o, ran, served);
 }

@@ -6,12 +6,13 @@
 // OPC_STREAM_KEEP bytes (a whole 32x16 frame) are kept.
 #pragma once
 
+#include "matrix_wiring.h"
 #include "types.h"
 
 #include <array>
 #include <cstddef>
 
-inline constexpr std::size_t OPC_STREAM_KEEP = 1536;
+inline constexpr std::size_t OPC_STREAM_KEEP = std::size_t(MATRIX_LEDS) * 3;
 inline constexpr u8 OPC_COMMAND_SET_PIXELS = 0;
 inline constexpr u8 OPC_BROADCAST_CHANNEL = 255;
 

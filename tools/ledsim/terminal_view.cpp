@@ -5,19 +5,36 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 struct terminal_view_s {
   int fd;
-  int columns, rows;
-  wall_frame frame;
-  std::string status;       // as last given
-  std::string shown_status; // as last written, to skip writing it again
-  bool too_small_shown;     // the too-small line is up and needs no rewriting
+
+  // Handed over by the caller's thread, taken by the drawing thread.
+  std::mutex lock;
+  std::condition_variable wake;
+  wall_frame frame{};
+  std::string status;
+  bool changed = false; // a frame or status line not drawn yet
+  bool resized = false;
+  bool closing = false;
+  std::int64_t closing_deadline_ns = 0;
+
+  // The drawing thread's own.
+  int columns = 80, rows = 24;
+  std::vector<std::string> shown; // each row's text as last written
+  std::vector<std::string> lines;
   std::string text;
+  std::thread drawing;
 };
 
 namespace {
@@ -25,17 +42,39 @@ namespace {
 const char *const UPPER_HALF_BLOCK = "\u2580";
 constexpr int DEFAULT_COLOUR = -1; // the terminal's own
 
-// Sends all of `text`; gives up on the first error other than an interruption.
-void write_all(int fd, const std::string &text) {
+std::int64_t now_ns() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// Sends all of `text` in pieces as the terminal takes them, so that a slow
+// terminal holds up only this thread. Gives up on an error, or once the view
+// is closing and its deadline has passed (a terminal that takes nothing must
+// not keep the program from ending). False when not all of it went out.
+bool write_all(terminal_view_t view, const std::string &text) {
+  constexpr std::size_t PIECE = 4096;
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
+    {
+      std::lock_guard<std::mutex> hold(view->lock);
+      if (view->closing && now_ns() > view->closing_deadline_ns)
+        return false;
+    }
+    pollfd ready{view->fd, POLLOUT, 0};
+    const int r = poll(&ready, 1, 100);
+    if (r < 0 && errno != EINTR)
+      return false;
+    if (r <= 0)
+      continue;
+    const ssize_t n = write(view->fd, text.data() + done, std::min(PIECE, text.size() - done));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
       continue;
     if (n <= 0)
-      return;
+      return false;
     done += std::size_t(n);
   }
+  return true;
 }
 
 int led_colour(const wall_frame &frame, int x, int y) {
@@ -76,7 +115,16 @@ std::vector<int> unit_leds(const terminal_layout &l, int leds, int units) {
   return led_of;
 }
 
-void render_wall(const wall_frame &frame, const terminal_layout &l, bool erase_rest, std::string *text) {
+// Moves to the start of text row `row` (from 0) in the terminal's own colours.
+std::string row_start(int row) {
+  char move[32];
+  const int n = std::snprintf(move, sizeof move, "\x1b[%d;1H\x1b[0m", row + 1);
+  return std::string(move, std::size_t(n));
+}
+
+// One text per row of the wall, each placing itself, so that a row can be
+// written alone.
+void render_wall(const wall_frame &frame, const terminal_layout &l, bool erase_rest, std::vector<std::string> *lines) {
   const int wide = span_units(l, MATRIX_WIDTH), high = span_units(l, MATRIX_HEIGHT);
   const std::vector<int> xs = unit_leds(l, MATRIX_WIDTH, wide), ys = unit_leds(l, MATRIX_HEIGHT, high);
   const auto colour = [&](int ux, int uy) {
@@ -85,26 +133,26 @@ void render_wall(const wall_frame &frame, const terminal_layout &l, bool erase_r
     const int x = xs[std::size_t(ux)], y = ys[std::size_t(uy)];
     return x < 0 || y < 0 ? LED_BOARD_COLOUR : led_colour(frame, x, y);
   };
-  text->append("\x1b[H\x1b[0m");
   for (int row = 0; row < l.rows; ++row) {
+    std::string text = row_start(row);
     pen p;
     for (int ux = 0; ux < wide; ++ux) {
       const int upper = colour(ux, 2 * row), lower = colour(ux, 2 * row + 1);
-      set_colour(text, &p.bg, lower, 48);
+      set_colour(&text, &p.bg, lower, 48);
       if (upper == lower) {
-        text->push_back(' ');
+        text.push_back(' ');
       } else {
-        set_colour(text, &p.fg, upper, 38);
-        text->append(UPPER_HALF_BLOCK);
+        set_colour(&text, &p.fg, upper, 38);
+        text.append(UPPER_HALF_BLOCK);
       }
     }
     // Reset before erasing, so the rest of the row keeps the terminal's own
     // background; a row as wide as the terminal has no rest, and erasing
     // there would take its last column.
-    text->append("\x1b[0m");
+    text.append("\x1b[0m");
     if (erase_rest)
-      text->append("\x1b[K");
-    text->append("\r\n");
+      text.append("\x1b[K");
+    lines->push_back(std::move(text));
   }
 }
 
@@ -131,20 +179,30 @@ std::string fitted(const char *status_line, int columns) {
   return line;
 }
 
-void append_status(const char *status_line, int columns, int row, std::string *text) {
-  char move[32];
-  const int n = std::snprintf(move, sizeof move, "\x1b[%d;1H\x1b[0m\x1b[J", row + 1);
-  text->append(move, std::size_t(n));
-  text->append(fitted(status_line, columns));
+std::string status_row(const char *status_line, int columns, int row) {
+  return row_start(row) + "\x1b[J" + fitted(status_line, columns);
 }
 
-void render_too_small(int columns, int rows, std::string *text) {
+std::string too_small_row(int columns, int rows) {
   const terminal_layout least = terminal_view_layout_at(1);
   char line[128];
   const int n = std::snprintf(line, sizeof line, "terminal %dx%d is too small for the wall: it needs at least %dx%d",
                               columns, rows, least.columns, least.rows + 1);
-  text->append("\x1b[H\x1b[0m\x1b[2J");
-  text->append(line, std::size_t(std::clamp(n, 0, std::max(columns, 0))));
+  return "\x1b[H\x1b[0m\x1b[2J" + std::string(line, std::size_t(std::clamp(n, 0, std::max(columns, 0))));
+}
+
+// The screen as rows of text: the wall's rows and the status line, or the
+// one line saying the terminal is too small.
+void render_rows(const wall_frame &frame, const char *status_line, int columns, int rows,
+                 std::vector<std::string> *lines) {
+  lines->clear();
+  const terminal_layout l = terminal_view_layout(columns, rows);
+  if (l.pitch == 0) {
+    lines->push_back(too_small_row(columns, rows));
+    return;
+  }
+  render_wall(frame, l, l.columns < columns, lines);
+  lines->push_back(status_row(status_line, columns, l.rows));
 }
 
 void take_size(terminal_view_t view) {
@@ -152,18 +210,59 @@ void take_size(terminal_view_t view) {
   const bool told = ioctl(view->fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
   view->columns = told ? size.ws_col : 80;
   view->rows = told ? size.ws_row : 24;
-  view->shown_status.clear();
-  view->too_small_shown = false;
 }
 
-void redraw(terminal_view_t view) {
-  const bool too_small = terminal_view_layout(view->columns, view->rows).pitch == 0;
-  if (too_small && view->too_small_shown)
+// Writes the rows that differ from those on the screen, in one text. After a
+// write that did not go through, nothing on the screen is known any more.
+void draw(terminal_view_t view, const wall_frame &frame, const std::string &status) {
+  render_rows(frame, status.c_str(), view->columns, view->rows, &view->lines);
+  view->text.clear();
+  if (view->shown.size() != view->lines.size())
+    view->shown.assign(view->lines.size(), std::string());
+  for (std::size_t row = 0; row < view->lines.size(); ++row)
+    if (view->lines[row] != view->shown[row])
+      view->text += view->lines[row];
+  if (view->text.empty())
     return;
-  terminal_view_render(view->frame, view->status.c_str(), view->columns, view->rows, &view->text);
-  write_all(view->fd, view->text);
-  view->too_small_shown = too_small;
-  view->shown_status = view->status;
+  if (write_all(view, view->text))
+    view->shown.swap(view->lines);
+  else
+    view->shown.clear();
+}
+
+// The drawing thread: takes the newest frame and status line whenever it is
+// free to draw, so that a slow terminal skips frames instead of queueing
+// them. Draws what was handed over last before it ends.
+void drawing_thread(terminal_view_t view) {
+  wall_frame frame{};
+  std::string status;
+  for (;;) {
+    bool resized = false;
+    {
+      std::unique_lock<std::mutex> hold(view->lock);
+      view->wake.wait(hold, [&] { return view->changed || view->resized || view->closing; });
+      if (!view->changed && !view->resized)
+        return;
+      frame = view->frame;
+      status = view->status;
+      resized = view->resized;
+      view->changed = view->resized = false;
+    }
+    if (resized) {
+      take_size(view);
+      view->shown.clear();
+    }
+    draw(view, frame, status);
+  }
+}
+
+void hand_over(terminal_view_t view, const wall_frame *frame, const char *status_line) {
+  std::lock_guard<std::mutex> hold(view->lock);
+  if (frame)
+    view->frame = *frame;
+  view->status = status_line ? status_line : "";
+  view->changed = true;
+  view->wake.notify_one();
 }
 
 } // namespace
@@ -190,46 +289,44 @@ terminal_layout terminal_view_layout(int columns, int rows) {
 }
 
 terminal_view_t terminal_view_init(int fd) {
-  auto *view = new terminal_view_s{fd, 80, 24, {}, {}, {}, false, {}};
+  auto *view = new terminal_view_s;
+  view->fd = fd;
   take_size(view);
-  write_all(fd, "\x1b[?1049h\x1b[?25l\x1b[2J");
+  write_all(view, "\x1b[?1049h\x1b[?25l\x1b[2J");
+  view->drawing = std::thread(drawing_thread, view);
   return view;
 }
 
 void terminal_view_render(const wall_frame &frame, const char *status_line, int columns, int rows, std::string *text) {
+  std::vector<std::string> lines;
+  render_rows(frame, status_line, columns, rows, &lines);
   text->clear();
-  const terminal_layout l = terminal_view_layout(columns, rows);
-  if (l.pitch == 0) {
-    render_too_small(columns, rows, text);
-    return;
-  }
-  render_wall(frame, l, l.columns < columns, text);
-  append_status(status_line, columns, l.rows, text);
+  for (const std::string &line : lines)
+    *text += line;
 }
 
 void terminal_view_draw(terminal_view_t view, const wall_frame &frame, const char *status_line) {
-  view->frame = frame;
-  view->status = status_line ? status_line : "";
-  redraw(view);
+  hand_over(view, &frame, status_line);
 }
 
-void terminal_view_status(terminal_view_t view, const char *status_line) {
-  view->status = status_line ? status_line : "";
-  const terminal_layout l = terminal_view_layout(view->columns, view->rows);
-  if (l.pitch == 0 || view->status == view->shown_status)
-    return;
-  view->text.clear();
-  append_status(status_line, view->columns, l.rows, &view->text);
-  write_all(view->fd, view->text);
-  view->shown_status = view->status;
-}
+void terminal_view_status(terminal_view_t view, const char *status_line) { hand_over(view, nullptr, status_line); }
 
 void terminal_view_resize(terminal_view_t view) {
-  take_size(view);
-  redraw(view);
+  std::lock_guard<std::mutex> hold(view->lock);
+  view->resized = true;
+  view->wake.notify_one();
 }
 
 void terminal_view_done(terminal_view_t view) {
-  write_all(view->fd, "\x1b[0m\x1b[?25h\x1b[?1049l");
+  if (!view)
+    return;
+  {
+    std::lock_guard<std::mutex> hold(view->lock);
+    view->closing = true;
+    view->closing_deadline_ns = now_ns() + TERMINAL_VIEW_CLOSING_MS * 1'000'000;
+    view->wake.notify_one();
+  }
+  view->drawing.join();
+  write_all(view, "\x1b[0m\x1b[?25h\x1b[?1049l");
   delete view;
 }

@@ -10,9 +10,15 @@
 // the terminal, the wall at the top left and the status line on the row below.
 // A terminal too small for a pitch of 1 gets one line saying so instead.
 //
-// The record owns the text buffer, the last frame and the last status line
-// (to draw again after a resize); the caller owns the descriptor, which must
-// stay open until terminal_view_done.
+// The view draws on a thread of its own: the caller hands over the newest
+// frame and status line and goes on at once. Whenever the terminal has taken
+// the last drawing, the thread draws the newest it was given, writing only
+// the rows that changed, so a slow terminal (over a slow link) skips frames
+// and never holds up the caller.
+//
+// The record owns the thread, the text buffers, the last frame and the rows
+// on the screen; the caller owns the descriptor, which must stay open until
+// terminal_view_done.
 #pragma once
 
 #include "wall_frame.h"
@@ -29,6 +35,9 @@ struct terminal_layout {
 };
 
 inline constexpr int TERMINAL_VIEW_MAX_PITCH = 32;
+// How long terminal_view_done waits for a terminal to take the last drawing
+// and the restoring sequence before it gives up on them.
+inline constexpr int TERMINAL_VIEW_CLOSING_MS = 2000;
 
 terminal_layout terminal_view_layout_at(int pitch);
 
@@ -42,21 +51,25 @@ using terminal_view_t = terminal_view_s *;
 // takes its size (80x24 when `fd` is no terminal or does not tell).
 terminal_view_t terminal_view_init(int fd);
 
-// Writes the wall and the status line in one write (repeated only when the
-// terminal takes part of it). A write that fails loses that frame's view only.
+// Hands over a new picture and its status line, to be drawn: the rows that
+// differ from the screen, in one text. A write that fails loses that
+// drawing only (the next one draws every row).
 void terminal_view_draw(terminal_view_t view, const wall_frame &frame, const char *status_line);
 
-// Writes the status line alone, when it differs from the one on the screen.
+// Hands over a new status line alone; nothing is written when it is the one
+// on the screen.
 void terminal_view_status(terminal_view_t view, const char *status_line);
 
-// Takes the terminal's size again and draws the last frame and status line at
-// the layout that fits now. Called from the main loop after SIGWINCH.
+// Asks for the terminal's size to be taken again and the last frame and
+// status line drawn at the layout that fits now (after SIGWINCH).
 void terminal_view_resize(terminal_view_t view);
 
-// Resets colours, shows the cursor, leaves the alternate screen; frees the record.
+// Draws what was handed over last, resets colours, shows the cursor, leaves
+// the alternate screen (giving the terminal TERMINAL_VIEW_CLOSING_MS for all
+// that), stops the thread and frees the record. Accepts null.
 void terminal_view_done(terminal_view_t view);
 
-// The text terminal_view_draw writes for a terminal of `columns` x `rows`,
+// The text terminal_view_draw writes to an empty screen of `columns` x `rows`,
 // into *text (cleared first, capacity kept): the wall from the top left, the
 // status line (control characters in it shown as '?', cut at the end of its
 // last two-space parted field that fits the width), or the line saying the
