@@ -6,13 +6,15 @@
 #include <memory>
 
 static_assert(tlm_32x16z[0] == 0 && tlm_32x16z[7] == 7 && tlm_32x16z[8] == 64);
-static_assert(tlm_32x16z[32 * 1 + 0] == 15 && tlm_32x16z[32 * 1 + 7] == 8);
-static_assert(tlm_32x16z[32 * 7 + 31] == 248 && tlm_32x16z[32 * 8] == 256 && tlm_32x16z[32 * 15 + 31] == 504);
+constexpr int W = MATRIX_WIDTH;
+static_assert(tlm_32x16z[W * 1 + 0] == 15 && tlm_32x16z[W * 1 + 7] == 8);
+static_assert(tlm_32x16z[W * 7 + 31] == 248 && tlm_32x16z[W * 8] == 256 && tlm_32x16z[W * 15 + 31] == 504);
 
 namespace {
 
 // Rewritten completely by every frame; the wiring is a permutation.
 pixel pixels[MATRIX_LEDS];
+static_assert(sizeof pixels == MATRIX_FRAME_BYTES, "one frame goes out as the wall's bytes, nothing between");
 
 } // namespace
 
