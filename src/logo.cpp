@@ -19,9 +19,9 @@ constexpr int DRAWING_FRAMES = 199, HOLD_FRAMES = 25, COLLAPSE_FRAMES = 25;
 static_assert(DRAWING_FRAMES + HOLD_FRAMES + COLLAPSE_FRAMES == LOGO_FRAMES);
 constexpr int GLOW_STEPS = 23; // a pixel is redrawn on this many frames, brighter each time
 
-// Entry n of the drawing script: a pixel MATRIX_WIDTH * y + x, or -1 for a pause. The
-// script is little-endian 16-bit values, read byte by byte so the host's
-// order does not matter.
+// Entry n of the drawing script: a pixel MATRIX_WIDTH * y + x, or -1 for a
+// pause. The script is little-endian 16-bit values, read byte by byte so the
+// host's order does not matter.
 int script_entry(int n) {
   const unsigned char *at = LOGO_DRAW + 2 * n;
   return std::int16_t(std::uint16_t(at[0] | at[1] << 8));

@@ -13,8 +13,8 @@
 namespace {
 
 constexpr int WHEAT = 0xF5DEB3;
-constexpr int TEXT_W = 28, TEXT_H = 8;         // "PRESENT" in 4x8 cells
-constexpr int DIP = MATRIX_HEIGHT - TEXT_H;     // how far the word sinks: onto the bottom row
+constexpr int TEXT_W = 28, TEXT_H = 8;      // "PRESENT" in 4x8 cells
+constexpr int DIP = MATRIX_HEIGHT - TEXT_H; // how far the word sinks: onto the bottom row
 
 } // namespace
 
