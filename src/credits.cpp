@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <numbers>
 #include <vector>
 
@@ -44,8 +43,8 @@ struct pan_memory {
 };
 
 struct pan {
-  gdImagePtr picture;
-  gdImagePtr frame;
+  gd_image_ptr picture;
+  gd_image_ptr frame;
   wall_window_s window;
   pan_memory memory;
 };
@@ -58,7 +57,7 @@ void pan_step(pan *p) {
   pan_memory &m = p->memory;
   int &slot = m.slot_of_origin[size_t(x + y)];
   if (slot == UNSEEN) {
-    gdImageCopyResampled(m.average.get(), p->picture, 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, p->window.w,
+    gdImageCopyResampled(m.average.get(), p->picture.get(), 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, p->window.w,
                          p->window.h);
     slot = int(m.windows.size());
     frame_pixels &window = m.windows.emplace_back();
@@ -75,7 +74,7 @@ void pan_step(pan *p) {
       if (gdTrueColorGetAlpha(c) == gdAlphaOpaque)
         p->frame->tpixels[j][i] = c;
       else
-        gdImageSetPixel(p->frame, i, j, c);
+        gdImageSetPixel(p->frame.get(), i, j, c);
     }
 }
 
@@ -83,7 +82,7 @@ void pan_step(pan *p) {
 void fade_frame(opc_sink s, pan *p, gdImagePtr out, wait_until_t clock, int percent) {
   pan_step(p);
   gdImageFilledRectangle(out, 0, 0, MATRIX_WIDTH - 1, MATRIX_HEIGHT - 1, 0);
-  gdImageCopyMerge(out, p->frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, percent);
+  gdImageCopyMerge(out, p->frame.get(), 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, percent);
   wait_until_timeout(clock);
   opc_put_gd_image_32x16z(s, out);
 }
@@ -116,45 +115,34 @@ void caption_frame(gdImagePtr out, gdImagePtr caption, gdImagePtr pan_frame, rai
 
 void credits(opc_sink s, const unsigned char *picture_png, int picture_size, const unsigned char *caption_png,
              int caption_size) {
-  auto *phases = static_cast<rainbow_phases *>(std::calloc(1, sizeof(rainbow_phases)));
-  const wait_until_t clock = wait_until_init();
+  rainbow_phases phases{};
+  const wait_until_ptr clock(wait_until_init());
   pan p{};
   p.picture = DECODE_PNG_OR_FAIL(picture_png, picture_size);
-  const gdImagePtr caption = DECODE_PNG_OR_FAIL(caption_png, caption_size);
-  p.frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
-  const gdImagePtr out = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
-
-  const auto release = [&] {
-    gdImageDestroy(p.picture);
-    gdImageDestroy(caption);
-    gdImageDestroy(p.frame);
-    gdImageDestroy(out);
-    wait_until_done(clock);
-    std::free(phases);
-  };
+  const gd_image_ptr caption = DECODE_PNG_OR_FAIL(caption_png, caption_size);
+  p.frame.reset(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+  const gd_image_ptr out(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
 
   p.window = wall_window_fit(gdImageSX(p.picture), gdImageSY(p.picture));
   if (p.window.whole) { // nothing to pan
-    opc_put_gd_image_32x16z(s, p.picture);
-    release();
+    opc_put_gd_image_32x16z(s, p.picture.get());
     return;
   }
   p.memory.slot_of_origin.assign(size_t(p.window.travel_x + p.window.travel_y + 1), UNSEEN);
   p.memory.windows.reserve(2 * FADE_FRAMES + CAPTION_FRAMES); // no allocation while the frames run
   p.memory.average.reset(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
   gdImageAlphaBlending(p.memory.average.get(), 0);
-  wait_until_ms(clock, 40);
+  wait_until_ms(clock.get(), 40);
 
   for (int percent = 0; percent < 100; percent += FADE_STEP_PERCENT)
-    fade_frame(s, &p, out, clock, percent);
+    fade_frame(s, &p, out.get(), clock.get(), percent);
   for (int i = 0; i < CAPTION_FRAMES; ++i) {
     pan_step(&p);
-    caption_frame(out, caption, p.frame, phases);
-    gdImageCopyMerge(out, p.frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, i <= 99 ? 100 - i : i - 100);
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, out);
+    caption_frame(out.get(), caption.get(), p.frame.get(), &phases);
+    gdImageCopyMerge(out.get(), p.frame.get(), 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, i <= 99 ? 100 - i : i - 100);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, out.get());
   }
   for (int percent = 100; percent > 0; percent -= FADE_STEP_PERCENT)
-    fade_frame(s, &p, out, clock, percent);
-  release();
+    fade_frame(s, &p, out.get(), clock.get(), percent);
 }

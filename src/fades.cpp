@@ -9,9 +9,9 @@
 
 void fader(opc_sink s, gdImagePtr im, int period_ms, int first, int end, int step) {
   const int w = gdImageSX(im), h = gdImageSY(im);
-  const gdImagePtr work = allocated_or_exit(gdImageCreateTrueColor(w, h));
-  const wait_until_t clock = wait_until_init();
-  wait_until_ms(clock, period_ms);
+  const gd_image_ptr work(allocated_or_exit(gdImageCreateTrueColor(w, h)));
+  const wait_until_ptr clock(wait_until_init());
+  wait_until_ms(clock.get(), period_ms);
   const int divisor = std::max(first, end);
 
   for (int level = first; level != end;) {
@@ -19,17 +19,14 @@ void fader(opc_sink s, gdImagePtr im, int period_ms, int first, int end, int ste
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const int c = gdImageGetTrueColorPixel(im, x, y);
-        gdImageSetPixel(work, x, y,
+        gdImageSetPixel(work.get(), x, y,
                         gdTrueColor(gdTrueColorGetRed(c) * level / divisor, gdTrueColorGetGreen(c) * level / divisor,
                                     gdTrueColorGetBlue(c) * level / divisor));
       }
-    wait_until_timeout(clock);
+    wait_until_timeout(clock.get());
     level += step;
-    opc_put_gd_image_32x16z(s, work);
+    opc_put_gd_image_32x16z(s, work.get());
   }
-
-  gdImageDestroy(work);
-  wait_until_done(clock);
 }
 
 void fade_in(opc_sink s, gdImagePtr im, int steps, int period_ms) { fader(s, im, period_ms, 0, steps - 1, 1); }

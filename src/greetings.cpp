@@ -36,19 +36,18 @@ void send_normalised(opc_sink s, image_zoom_t zoom, wait_until_t clock, int tick
 template <typename ZoomAt> void hop(opc_sink s, int move, image_zoom_t zoom, int hold_ticks, ZoomAt zoom_at) {
   const move_s &m = move_list[size_t(move)];
   const int dx = m.to_x - m.from_x, dy = m.to_y - m.from_y;
-  const wait_until_t clock = wait_until_init();
-  wait_until_ms(clock, 40);
+  const wait_until_ptr clock(wait_until_init());
+  wait_until_ms(clock.get(), 40);
   render(zoom, m.from_x, m.from_y, m.from_zoom);
-  send_normalised(s, zoom, clock, hold_ticks);
+  send_normalised(s, zoom, clock.get(), hold_ticks);
   for (int i = 0; i <= HOP_FRAMES; ++i) {
     const float h = zoom_at(m, i);
     assert(h > 0.0);
     render(zoom, along(m.from_x, i, dx, float(HOP_FRAMES)), along(m.from_y, i, dy, float(HOP_FRAMES)), h);
-    send_normalised(s, zoom, clock, 1);
+    send_normalised(s, zoom, clock.get(), 1);
   }
   render(zoom, m.to_x, m.to_y, m.to_zoom);
-  send_normalised(s, zoom, clock, hold_ticks);
-  wait_until_done(clock);
+  send_normalised(s, zoom, clock.get(), hold_ticks);
 }
 
 } // namespace
@@ -61,16 +60,15 @@ void linear(opc_sink s, int move, image_zoom_t zoom) {
   if (steps > 120.0f)
     steps = float(90 + 7 * std::sqrt(double(steps) - 100)); // long pans are compressed
 
-  const wait_until_t clock = wait_until_init();
-  wait_until_ms(clock, 40);
+  const wait_until_ptr clock(wait_until_init());
+  wait_until_ms(clock.get(), 40);
   render(zoom, m.from_x, m.from_y, m.from_zoom);
   for (int i = 0; float(i) <= steps; ++i) {
     render(zoom, along(m.from_x, i, dx, steps), along(m.from_y, i, dy, steps), m.from_zoom);
-    wait_until_timeout(clock);
+    wait_until_timeout(clock.get());
     opc_put_gd_image_32x16z(s, zoom->im); // pans go out as rendered, not normalised
   }
   render(zoom, m.to_x, m.to_y, m.to_zoom);
-  wait_until_done(clock);
 }
 
 void jump(opc_sink s, int move, image_zoom_t zoom) {
@@ -89,7 +87,7 @@ void jump_out(opc_sink s, int move, image_zoom_t zoom) {
 }
 
 void greetings(opc_sink s, image_zoom_t zoom, alsaplay_t alsa, int hold_end_ms) {
-  const wait_until_t clock = wait_until_init();
+  const wait_until_ptr clock(wait_until_init());
   for (int move = 0; move < int(move_list.size()); ++move) {
     switch (move_list[size_t(move)].kind) {
     case move_linear: linear(s, move, zoom); break;
@@ -101,24 +99,23 @@ void greetings(opc_sink s, image_zoom_t zoom, alsaplay_t alsa, int hold_end_ms) 
 
   render(zoom, 1024, 512, 64.0f);
   image_normalize(zoom->im);
-  wait_until_ms(clock, 40);
+  wait_until_ms(clock.get(), 40);
   // A flight that ends early holds the whole canvas for five seconds from
   // now, not until the hold end time.
   const alsaplay_time_t now = alsaplay_pos_time(alsa);
   if (now < hold_end_ms)
     hold_end_ms = now + 5000;
   do {
-    wait_until_timeout(clock);
+    wait_until_timeout(clock.get());
     opc_put_gd_image_32x16z(s, zoom->im);
   } while (alsaplay_pos_time(alsa) < hold_end_ms);
 
   fade_out(s, zoom->im, 100, 40);
 
-  wait_until_ms(clock, 40);
+  wait_until_ms(clock.get(), 40);
   gdImageFilledRectangle(zoom->im, 0, 0, gdImageSX(zoom->im) - 1, gdImageSY(zoom->im) - 1, 0);
   while (alsaplay_pos_time(alsa) < alsaplay_total_time(alsa)) {
-    wait_until_timeout(clock);
+    wait_until_timeout(clock.get());
     opc_put_gd_image_32x16z(s, zoom->im);
   }
-  wait_until_done(clock);
 }

@@ -30,16 +30,16 @@ void bounce(int position, int *step, int low, int high) {
 } // namespace
 
 void into_the_blue(opc_sink s, alsaplay_t alsa, int end_ms) {
-  const wait_until_t clock = wait_until_init();
-  const gdImagePtr picture = DECODE_PNG_OR_FAIL(INTO_THE_BLUE, int(INTO_THE_BLUE_SIZE));
-  const gdImagePtr frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
-  const image_zoom_t zoom = image_zoom_init(frame, picture);
+  const wait_until_ptr clock(wait_until_init());
+  const gd_image_ptr picture = DECODE_PNG_OR_FAIL(INTO_THE_BLUE, int(INTO_THE_BLUE_SIZE));
+  const gd_image_ptr frame(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+  const image_zoom_ptr zoom(image_zoom_init(frame.get(), picture.get()));
   const int pw = gdImageSX(picture), ph = gdImageSY(picture);
 
   int x = pw / 2 - 10, y = ph / 2, dx = 1, dy = 1;
-  image_zoom_calc(zoom, x, y, 2.1f);
-  fade_in(s, frame, 25, 40);
-  wait_until_ms(clock, 40);
+  image_zoom_calc(zoom.get(), x, y, 2.1f);
+  fade_in(s, frame.get(), 25, 40);
+  wait_until_ms(clock.get(), 40);
 
   float angle = 0.1f;
   float sine = std::sin(angle);
@@ -53,28 +53,23 @@ void into_the_blue(opc_sink s, alsaplay_t alsa, int end_ms) {
     y += dy;
     bounce(x, &dx, MATRIX_WIDTH, pw - MATRIX_WIDTH);
     bounce(y, &dy, MATRIX_HEIGHT, ph - MATRIX_HEIGHT);
-    image_zoom_calc(zoom, x, y, z);
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    image_zoom_calc(zoom.get(), x, y, z);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
   }
 
   angle = phase_add(angle, 0.9);
   for (int i = 0; i < SWING_FRAMES; ++i) {
     angle = next_angle(angle);
     const float z = float(1.1 + (double(std::sin(angle)) + 1.0) * 3.0);
-    image_zoom_calc(zoom, x, y, z);
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    image_zoom_calc(zoom.get(), x, y, z);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
   }
 
   while (alsaplay_pos_time(alsa) < end_ms - 1000) {
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
   }
-  fade_out(s, frame, 25, 40);
-
-  gdImageDestroy(frame);
-  gdImageDestroy(picture);
-  image_zoom_done(zoom);
-  wait_until_done(clock);
+  fade_out(s, frame.get(), 25, 40);
 }

@@ -2,6 +2,7 @@
 
 #include "assets.h"
 #include "hsv.h"
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "scene_math.h"
 #include "show_timeline.h"
@@ -18,9 +19,9 @@ constexpr int DRAWING_FRAMES = 199, HOLD_FRAMES = 25, COLLAPSE_FRAMES = 25;
 static_assert(DRAWING_FRAMES + HOLD_FRAMES + COLLAPSE_FRAMES == LOGO_FRAMES);
 constexpr int GLOW_STEPS = 23; // a pixel is redrawn on this many frames, brighter each time
 
-// Entry n of the drawing script: a pixel 32 * y + x, or -1 for a pause. The
-// script is little-endian 16-bit values, read byte by byte so the host's
-// order does not matter.
+// Entry n of the drawing script: a pixel MATRIX_WIDTH * y + x, or -1 for a
+// pause. The script is little-endian 16-bit values, read byte by byte so the
+// host's order does not matter.
 int script_entry(int n) {
   const unsigned char *at = LOGO_DRAW + 2 * n;
   return std::int16_t(std::uint16_t(at[0] | at[1] << 8));
@@ -31,12 +32,12 @@ int script_length() { return int(LOGO_DRAW_SIZE / 2); }
 } // namespace
 
 void logo_draw(opc_sink s) {
-  const gdImagePtr logo = gdImageCreateTrueColor(32, 16);
-  const gdImagePtr frame = gdImageCreateTrueColor(32, 16);
+  const gd_image_ptr logo(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+  const gd_image_ptr frame(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
   hsv_t hsv{0.0f, 1.0f, 0.0f};
-  const wait_until_t clock = wait_until_init();
-  wait_until_ms(clock, 40);
-  gdImageFilledRectangle(logo, 0, 0, 31, 15, 0);
+  const wait_until_ptr clock(wait_until_init());
+  wait_until_ms(clock.get(), 40);
+  gdImageFilledRectangle(logo.get(), 0, 0, MATRIX_WIDTH - 1, MATRIX_HEIGHT - 1, 0);
 
   for (int i = 0; i < DRAWING_FRAMES; ++i) {
     // Hues past 1.0 are left as they are: the conversion wraps them.
@@ -50,28 +51,27 @@ void logo_draw(opc_sink s) {
       if (n < script_length() && script_entry(n) >= 0) {
         const int p = script_entry(n);
         hsv.v = float(j) / 24.0f;
-        gdImageSetPixel(logo, p & 31, p >> 5, int(hsv_to_rgb(&hsv)));
+        gdImageSetPixel(logo.get(), p % MATRIX_WIDTH, p / MATRIX_WIDTH, int(hsv_to_rgb(&hsv)));
       }
     }
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, logo);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, logo.get());
   }
 
   for (int i = 0; i < HOLD_FRAMES; ++i) {
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, logo);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, logo.get());
   }
 
   float t = 0.0f;
   for (int i = 0; i < COLLAPSE_FRAMES; ++i, t = phase_add(t, 0.04)) {
-    const int q = int(15.0f * std::cos(float(double(t) * std::numbers::pi / 2)));
-    gdImageFilledRectangle(frame, 0, 0, 31, 15, 0);
-    gdImageCopyResampled(frame, logo, 0, 15 - q, 0, 0, 32, q + 1, 32, 16);
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    // The logo squeezed onto the bottom q + 1 rows.
+    const int bottom = MATRIX_HEIGHT - 1;
+    const int q = int(float(bottom) * std::cos(float(double(t) * std::numbers::pi / 2)));
+    gdImageFilledRectangle(frame.get(), 0, 0, MATRIX_WIDTH - 1, bottom, 0);
+    gdImageCopyResampled(frame.get(), logo.get(), 0, bottom - q, 0, 0, MATRIX_WIDTH, q + 1, MATRIX_WIDTH,
+                         MATRIX_HEIGHT);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
   }
-
-  gdImageDestroy(frame);
-  gdImageDestroy(logo);
-  wait_until_done(clock);
 }

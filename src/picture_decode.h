@@ -2,8 +2,9 @@
 // that does not decode is a broken build: report where and stop.
 #pragma once
 
-#include <gd.h>
+#include "opcgd.h"
 
-gdImagePtr decode_png_or_fail(const unsigned char *png, int png_size, const char *file, int line);
+// The picture, the caller's to keep.
+gd_image_ptr decode_png_or_fail(const unsigned char *png, int png_size, const char *file, int line);
 
 #define DECODE_PNG_OR_FAIL(png, size) decode_png_or_fail((png), (size), __FILE__, __LINE__)

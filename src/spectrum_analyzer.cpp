@@ -65,6 +65,27 @@ void visualize(const unsigned char *block, int size) {
 
 namespace {
 
+// One bar per column of the wall.
+static_assert(SPECTRUM_BANDS == MATRIX_WIDTH);
+constexpr int RED_ROWS = 3; // the top rows of a full-height bar
+
+// The transform first, then the tap that uses it.
+void spectrum_start(alsaplay_t alsa) {
+  out_cpx = fftwf_alloc_complex(SPECTRUM_HALF + 1);
+  fft = fftwf_plan_dft_r2c_1d(SPECTRUM_POINTS, fdata, out_cpx, FFTW_ESTIMATE);
+  alsaplay_set_tap(alsa, visualize);
+}
+
+// The tap goes before the plan and its output: alsaplay_set_tap returns
+// only when no call of the tap is running any more.
+void spectrum_stop(alsaplay_t alsa) {
+  alsaplay_set_tap(alsa, nullptr);
+  fftwf_destroy_plan(fft);
+  fftwf_free(out_cpx);
+  fft = nullptr;
+  out_cpx = nullptr;
+}
+
 // Bar i rises from the bottom by the logarithm of its band's power; rows
 // dim towards the top of the bar, and the top three rows are red.
 void draw_bars(gdImagePtr overlay) {
@@ -73,11 +94,11 @@ void draw_bars(gdImagePtr overlay) {
     if (!(level >= 0.0f))
       continue; // silence (minus infinity) or a faint band draws nothing
     const int t = int(level);
-    for (int k = 0; k <= t && k <= 15; ++k) {
+    for (int k = 0; k <= t && k < MATRIX_HEIGHT; ++k) {
       const int brightness = std::min<int>(int(isqrt(u32(t * (t + 3 - k)))), 15);
-      const int colour = k <= 12 ? brightness * 4096 : brightness * 1048576;
+      const int colour = k < MATRIX_HEIGHT - RED_ROWS ? brightness * 4096 : brightness * 1048576;
       if (colour != 0)
-        gdImageSetPixel(overlay, i, 15 - k, colour);
+        gdImageSetPixel(overlay, i, MATRIX_HEIGHT - 1 - k, colour);
     }
   }
 }
@@ -100,49 +121,31 @@ int next_weight(int *count) {
 } // namespace
 
 void image_sinus_analyzer(opc_sink s, alsaplay_t alsa, int end_ms, const unsigned char *png, int png_size) {
-  const wait_until_t clock = wait_until_init();
-  out_cpx = fftwf_alloc_complex(SPECTRUM_HALF + 1);
-  fft = fftwf_plan_dft_r2c_1d(SPECTRUM_POINTS, fdata, out_cpx, FFTW_ESTIMATE);
-  alsaplay_set_tap(alsa, visualize);
-  const gdImagePtr pic = DECODE_PNG_OR_FAIL(png, png_size);
-  const gdImagePtr frame = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
-  const gdImagePtr overlay = gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT);
-
-  // The tap goes before the plan and its output: alsaplay_set_tap returns
-  // only when no call of the tap is running any more.
-  const auto release = [&] {
-    gdImageDestroy(pic);
-    gdImageDestroy(frame);
-    gdImageDestroy(overlay);
-    wait_until_done(clock);
-    alsaplay_set_tap(alsa, nullptr);
-    fftwf_destroy_plan(fft);
-    fftwf_free(out_cpx);
-    fft = nullptr;
-    out_cpx = nullptr;
-  };
+  const wait_until_ptr clock(wait_until_init());
+  spectrum_start(alsa);
+  const gd_image_ptr pic = DECODE_PNG_OR_FAIL(png, png_size);
+  const gd_image_ptr frame(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+  const gd_image_ptr overlay(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
 
   const wall_window_s window = wall_window_fit(gdImageSX(pic), gdImageSY(pic));
   if (window.whole) { // shown once
-    opc_put_gd_image_32x16z(s, pic);
-    release();
-    return;
+    opc_put_gd_image_32x16z(s, pic.get());
+  } else {
+    wait_until_ms(clock.get(), 40);
+    float phase = 4.71238899230957f;
+    int count = 0;
+    while (alsaplay_pos_time(alsa) < end_ms) {
+      phase = phase_step(phase, 0.033, 2 * std::numbers::pi);
+      const float sine = std::sin(phase);
+      const int x = int((1 + sine) * float(window.travel_x) * 0.5f);
+      const int y = int((1 + sine) * float(window.travel_y) * 0.5f);
+      gdImageCopyResampled(frame.get(), pic.get(), 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, window.w, window.h);
+      gdImageCopy(overlay.get(), frame.get(), 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT);
+      draw_bars(overlay.get());
+      gdImageCopyMerge(frame.get(), overlay.get(), 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, next_weight(&count));
+      wait_until_timeout(clock.get());
+      opc_put_gd_image_32x16z(s, frame.get());
+    }
   }
-  wait_until_ms(clock, 40);
-
-  float phase = 4.71238899230957f;
-  int count = 0;
-  while (alsaplay_pos_time(alsa) < end_ms) {
-    phase = phase_step(phase, 0.033, 2 * std::numbers::pi);
-    const float sine = std::sin(phase);
-    const int x = int((1 + sine) * float(window.travel_x) * 0.5f);
-    const int y = int((1 + sine) * float(window.travel_y) * 0.5f);
-    gdImageCopyResampled(frame, pic, 0, 0, x, y, MATRIX_WIDTH, MATRIX_HEIGHT, window.w, window.h);
-    gdImageCopy(overlay, frame, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT);
-    draw_bars(overlay);
-    gdImageCopyMerge(frame, overlay, 0, 0, 0, 0, MATRIX_WIDTH, MATRIX_HEIGHT, next_weight(&count));
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
-  }
-  release();
+  spectrum_stop(alsa);
 }

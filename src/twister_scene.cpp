@@ -1,5 +1,6 @@
 #include "twister_scene.h"
 
+#include "matrix_wiring.h"
 #include "opcgd.h"
 #include "scene_math.h"
 #include "show_timeline.h"
@@ -57,27 +58,24 @@ void update(bar_state *bar, int n) {
 } // namespace
 
 void twister(opc_sink s, alsaplay_t alsa, int end_ms) {
-  const gdImagePtr frame = gdImageCreateTrueColor(32, 16);
-  const twister_t bar_renderer = twister_init(frame, 3);
-  const wait_until_t clock = wait_until_init();
-  wait_until_ms(clock, 40);
+  const gd_image_ptr frame(gdImageCreateTrueColor(MATRIX_WIDTH, MATRIX_HEIGHT));
+  const twister_ptr bar_renderer(twister_init(frame.get(), 3));
+  const wait_until_ptr clock(wait_until_init());
+  wait_until_ms(clock.get(), 40);
 
   bar_state bar;
   for (int n = 0; alsaplay_pos_time(alsa) < end_ms; ++n) {
-    twister_set_twist(bar_renderer, bar.horizontal, bar.twist);
-    twister_set_colors(bar_renderer, &bar.colour[0], &bar.colour[1]);
-    twister_calc(bar_renderer);
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    twister_set_twist(bar_renderer.get(), bar.horizontal, bar.twist);
+    twister_set_colors(bar_renderer.get(), &bar.colour[0], &bar.colour[1]);
+    twister_calc(bar_renderer.get());
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
     update(&bar, n);
   }
 
-  gdImageFilledRectangle(frame, 0, 0, 31, 15, 0);
+  gdImageFilledRectangle(frame.get(), 0, 0, MATRIX_WIDTH - 1, MATRIX_HEIGHT - 1, 0);
   for (int i = 0; i < TWISTER_FRAMES_AFTER_CUE; ++i) {
-    wait_until_timeout(clock);
-    opc_put_gd_image_32x16z(s, frame);
+    wait_until_timeout(clock.get());
+    opc_put_gd_image_32x16z(s, frame.get());
   }
-  wait_until_done(clock);
-  twister_done(bar_renderer);
-  gdImageDestroy(frame);
 }

@@ -99,4 +99,16 @@ TEST_F(FrameClock, RestartingTheSequenceCountsFromThePresent) {
   EXPECT_EQ(virtual_time_ns() - restart, 80 * MS);
 }
 
+// Scenes hold their clocks in wait_until_ptr and never call wait_until_done
+// themselves; the sanitizer build's leak and double-free checks watch this.
+TEST(FrameClockOwner, OwnedClockPacesAndIsReleasedOnceDoneAcceptsNull) {
+  wait_until_done(nullptr); // like every x_done
+  virtual_time_set_ns(7'500 * MS);
+  wait_until_ptr clock(wait_until_init());
+  ASSERT_EQ(wait_until_ms(clock.get(), 40), 0);
+  EXPECT_EQ(wait_until_timeout(clock.get()), 0);
+  EXPECT_EQ(virtual_time_ns(), 7'580 * MS) << "the owner's clock is the plain one";
+  clock.reset();
+}
+
 } // namespace

@@ -20,6 +20,8 @@
 
 #include <gd.h>
 
+#include <memory>
+
 struct ellipses_s {
   gdImagePtr im;   // target, the caller's
   gdImagePtr work; // oversampled drawing, the record's own
@@ -45,6 +47,12 @@ void ellipses_calc(ellipses_t d);
 
 // Destroys the work image and frees the record; accepts null.
 void ellipses_done(ellipses_t d);
+
+// A record owned by its holder, released with ellipses_done.
+struct ellipses_deleter {
+  void operator()(ellipses_t d) const { ellipses_done(d); }
+};
+using ellipses_ptr = std::unique_ptr<ellipses_s, ellipses_deleter>;
 
 // Setters that only store; nothing is drawn until the next ellipses_calc.
 void ellipses_setpos(ellipses_t d, int x, int y);

@@ -12,6 +12,8 @@
 
 #include <gd.h>
 
+#include <memory>
+
 struct image_zoom_s {
   gdImagePtr im;   // the destination every image_zoom_calc fills completely
   int listsize;    // levels in the chain, at least 1
@@ -26,4 +28,11 @@ image_zoom_t image_zoom_init(gdImagePtr im, gdImagePtr src);
 // `zoom` is source pixels per destination pixel (larger zooms out).
 void image_zoom_calc(image_zoom_t d, int cx, int cy, float zoom);
 
+// Destroys the chain and frees the record, never the destination; accepts null.
 void image_zoom_done(image_zoom_t d);
+
+// A record owned by its holder, released with image_zoom_done.
+struct image_zoom_deleter {
+  void operator()(image_zoom_t d) const { image_zoom_done(d); }
+};
+using image_zoom_ptr = std::unique_ptr<image_zoom_s, image_zoom_deleter>;

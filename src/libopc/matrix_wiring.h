@@ -13,6 +13,9 @@
 inline constexpr int MATRIX_WIDTH = 32;
 inline constexpr int MATRIX_HEIGHT = 16;
 inline constexpr int MATRIX_LEDS = MATRIX_WIDTH * MATRIX_HEIGHT;
+// One frame on the wire: red, green and blue, a byte each, per LED in LED order.
+inline constexpr int MATRIX_BYTES_PER_LED = 3;
+inline constexpr int MATRIX_FRAME_BYTES = MATRIX_LEDS * MATRIX_BYTES_PER_LED;
 inline constexpr int MATRIX_PANEL_SIZE = 8;
 
 // The LED index that shows image pixel (x, y).
@@ -25,7 +28,7 @@ constexpr u16 matrix_led_index(int x, int y) {
   return u16(MATRIX_PANEL_SIZE * MATRIX_PANEL_SIZE * panel + MATRIX_PANEL_SIZE * ly + in_row);
 }
 
-// Entry p = 32 * y + x is the LED index of image pixel (x, y).
+// Entry p = MATRIX_WIDTH * y + x is the LED index of image pixel (x, y).
 inline constexpr std::array<u16, MATRIX_LEDS> tlm_32x16z = [] {
   std::array<u16, MATRIX_LEDS> table{};
   for (int p = 0; p < MATRIX_LEDS; ++p)
@@ -33,7 +36,7 @@ inline constexpr std::array<u16, MATRIX_LEDS> tlm_32x16z = [] {
   return table;
 }();
 
-// The inverse: entry led is the image position 32 * y + x that LED shows.
+// The inverse: entry led is the image position MATRIX_WIDTH * y + x that LED shows.
 inline constexpr std::array<u16, MATRIX_LEDS> matrix_led_to_position = [] {
   std::array<u16, MATRIX_LEDS> inverse{};
   for (int p = 0; p < MATRIX_LEDS; ++p)

@@ -2,17 +2,24 @@
 
 #include "matrix_wiring.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 
-static_assert(tlm_32x16z[0] == 0 && tlm_32x16z[7] == 7 && tlm_32x16z[8] == 64);
-static_assert(tlm_32x16z[32 * 1 + 0] == 15 && tlm_32x16z[32 * 1 + 7] == 8);
-static_assert(tlm_32x16z[32 * 7 + 31] == 248 && tlm_32x16z[32 * 8] == 256 && tlm_32x16z[32 * 15 + 31] == 504);
-
 namespace {
+
+// Image pixel (x, y)'s entry in the wiring table.
+constexpr std::size_t at(int x, int y) { return std::size_t(MATRIX_WIDTH * y + x); }
+constexpr int RIGHT = MATRIX_WIDTH - 1, BOTTOM = MATRIX_HEIGHT - 1;
+
+static_assert(tlm_32x16z[at(0, 0)] == 0 && tlm_32x16z[at(7, 0)] == 7 && tlm_32x16z[at(8, 0)] == 64);
+static_assert(tlm_32x16z[at(0, 1)] == 15 && tlm_32x16z[at(7, 1)] == 8);
+static_assert(tlm_32x16z[at(RIGHT, 7)] == 248 && tlm_32x16z[at(0, 8)] == 256);
+static_assert(tlm_32x16z[at(RIGHT, BOTTOM)] == 504);
 
 // Rewritten completely by every frame; the wiring is a permutation.
 pixel pixels[MATRIX_LEDS];
+static_assert(sizeof pixels == MATRIX_FRAME_BYTES, "one frame goes out as the wall's bytes, nothing between");
 
 } // namespace
 

@@ -20,6 +20,7 @@
 #include <gd.h>
 
 #include <array>
+#include <memory>
 
 struct twister_s {
   gdImagePtr im;               // target, the caller's
@@ -38,6 +39,12 @@ twister_t twister_init(gdImagePtr im, int oversampling);
 
 // Destroys the work image and frees the record; accepts null.
 void twister_done(twister_t d);
+
+// A record owned by its holder, released with twister_done.
+struct twister_deleter {
+  void operator()(twister_t d) const { twister_done(d); }
+};
+using twister_ptr = std::unique_ptr<twister_s, twister_deleter>;
 
 void twister_set_colors(twister_t d, const hsv_t *color0, const hsv_t *color1);
 

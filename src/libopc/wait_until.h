@@ -5,6 +5,11 @@
 //   for (each frame) { draw; wait_until_timeout(clock); send; }
 //   wait_until_done(clock);
 //
+// A function that owns its clock for a scope holds it in a wait_until_ptr:
+//
+//   const wait_until_ptr clock(wait_until_init());
+//   wait_until_ms(clock.get(), 40);
+//
 // The first wait after wait_until_ms ends two periods after it, every later
 // one a period after the previous deadline. A loop that falls behind is told
 // on stdout ("N ms too late") and the sequence restarts from the present
@@ -12,6 +17,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 
 struct wait_until_s {
   timespec then; // the current deadline
@@ -19,8 +25,16 @@ struct wait_until_s {
 };
 using wait_until_t = wait_until_s *;
 
+// A failed allocation is reported ("malloc: ...") and ends the process.
 wait_until_t wait_until_init();
+// Frees the clock; accepts null.
 void wait_until_done(wait_until_t d);
+
+// A clock owned by its holder, released with wait_until_done.
+struct wait_until_deleter {
+  void operator()(wait_until_t d) const { wait_until_done(d); }
+};
+using wait_until_ptr = std::unique_ptr<wait_until_s, wait_until_deleter>;
 
 // Sets the period and starts the deadlines one period from now. 0, or the
 // clock's error result.
