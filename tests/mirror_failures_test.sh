@@ -15,18 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
 
-check() { # description, command...
-  local what=$1
-  shift
-  if "$@" >>"$work/checks.log" 2>&1; then
-    echo "PASS: $what"
-  else
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
+. tests/support/checks.sh
 has() { grep -qF -- "$2" "$1"; }
 lacks() { ! grep -qF -- "$2" "$1"; }
 

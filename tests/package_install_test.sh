@@ -17,7 +17,6 @@ deb=$(realpath "${1:?usage: tests/package_install_test.sh PACKAGE.deb}")
 name=ledwall-demo
 version=$(dpkg-deb -f "$deb" Version)
 work=$(mktemp -d)
-failures=0
 simulator=
 finish() {
   if [ -n "$simulator" ]; then kill "$simulator" 2>/dev/null || true; fi
@@ -29,16 +28,7 @@ finish() {
 }
 trap finish EXIT
 
-check() { # description, command...
-  local what=$1
-  shift
-  if "$@" >>"$work/checks.log" 2>&1; then
-    echo "PASS: $what"
-  else
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
+. tests/support/checks.sh
 installed_status() { dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2>/dev/null || true; }
 
 if [ "$(id -u)" -ne 0 ]; then
