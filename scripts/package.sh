@@ -4,10 +4,12 @@
 #
 #   scripts/package.sh amd64|arm64|armhf
 #
-# amd64 packages build/ (scripts/build.sh), arm64 and armhf package
-# build-ARCH/ (scripts/cross-build.sh ARCH); a build that is there already is
-# only brought up to date. The package is build*/packages/ledwall-demo_VERSION_ARCH.deb;
-# its last line of output names it.
+# from a build without the tests, which needs no test library: build-package/
+# for amd64 (scripts/build.sh --package), build-package-ARCH/ for arm64 and
+# armhf (scripts/cross-build.sh ARCH --package); a build that is there
+# already is only brought up to date. The package is
+# build-package*/packages/ledwall-demo_VERSION_ARCH.deb; its last line of
+# output names it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=${1:-}
@@ -15,11 +17,11 @@ targets=(demo wiring_test package_files)
 case $arch in
 amd64)
   [ "$(dpkg --print-architecture)" = amd64 ] || { echo "package: this machine does not build amd64" >&2; exit 2; }
-  dir=build
-  scripts/build.sh "${targets[@]}" >/dev/null ;;
+  dir=build-package
+  scripts/build.sh --package "${targets[@]}" >/dev/null ;;
 arm64 | armhf)
-  dir=build-$arch
-  scripts/cross-build.sh "$arch" "${targets[@]}" >/dev/null ;;
+  dir=build-package-$arch
+  scripts/cross-build.sh "$arch" --package "${targets[@]}" >/dev/null ;;
 *) echo "usage: scripts/package.sh amd64|arm64|armhf" >&2; exit 2 ;;
 esac
 

@@ -10,12 +10,14 @@
 #   5. the fuzzers run for FUZZ_SECONDS each (build-fuzz/);
 #   6. the whole show in virtual time from a build with fused multiply-add
 #      allowed (-mfma, build-fma/), which must give the committed frames;
-#   7. the Debian package of the native build, checked with lintian;
+#   7. the Debian package, from a native build without the tests
+#      (build-package/), checked with lintian;
 #   8. after the real-time show, that package installed, played, purged;
 #   9. the builds for the ARM boards (arm64, armhf) against each board's
 #      sysroot (scripts/sysroot.sh): the board's programs and the whole show
 #      in virtual time, run under qemu user-mode emulation, and each
-#      architecture's package, checked with lintian. An architecture whose
+#      architecture's package (from build-package-ARCH/, without the tests),
+#      checked with lintian. An architecture whose
 #      package lists cannot be had at all is skipped, loudly: the run ends
 #      with "SKIPPED: ARCH: REASON" and the checks it left out, and its exit
 #      status is that of everything else.
@@ -109,12 +111,12 @@ cat build/e2e.log
 cat build/tests/show_e2e_summary.txt 2>/dev/null || true
 elapsed "real-time show done"
 
-tests/package_install_test.sh build/packages/ledwall-demo_*_amd64.deb || status=$?
+tests/package_install_test.sh build-package/packages/ledwall-demo_*_amd64.deb || status=$?
 elapsed "package install done"
 
 for arch in arm64 armhf; do
   [ -z "${skipped[$arch]:-}" ] || continue
-  if scripts/cross-build.sh "$arch" demo wiring_test whole_show_test; then
+  if scripts/cross-build.sh "$arch" whole_show_test; then
     ctest --test-dir "build-$arch" --output-on-failure -L show || status=$?
     scripts/package.sh "$arch" || status=1
   else

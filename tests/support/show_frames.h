@@ -2,12 +2,13 @@
 // of pixel (x, y) at 3 * (32 * y + x)), the order the simulator records.
 #pragma once
 
+#include "matrix_wiring.h"
 #include "types.h"
 
 #include <array>
 #include <vector>
 
-using show_frame = std::array<u8, 32 * 16 * 3>;
+using show_frame = std::array<u8, MATRIX_FRAME_BYTES>;
 
 bool is_black(const show_frame &frame);
 // A frame as the OPC client sends it (LED order) in image order, and back.
