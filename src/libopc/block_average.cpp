@@ -76,13 +76,16 @@ std::size_t slot_of(const block_key &key) {
 
 // libgd's average of the block at (x0, y0), made on a 1x1 image of its own so
 // that nothing of the target (its blending, its clipping) enters the result.
+// The image lives as long as the process and is never destroyed: an owner
+// would be destroyed by exit(), which a fatal error on the audio thread calls
+// while the show's thread may still be averaging.
 int average_of(gdImagePtr work, int x0, int y0, int o) {
-  static const gd_image_ptr pixel = [] {
-    gd_image_ptr im(gdImageCreateTrueColor(1, 1));
-    gdImageAlphaBlending(im.get(), 0);
+  static const gdImagePtr pixel = [] {
+    const gdImagePtr im = gdImageCreateTrueColor(1, 1);
+    gdImageAlphaBlending(im, 0);
     return im;
   }();
-  gdImageCopyResampled(pixel.get(), work, 0, 0, x0, y0, 1, 1, o, o);
+  gdImageCopyResampled(pixel, work, 0, 0, x0, y0, 1, 1, o, o);
   return pixel->tpixels[0][0];
 }
 
