@@ -244,8 +244,12 @@ TEST(LedsimLongRun, AMillionMessagesLeaveTheMemoryWhereAHundredThousandDid) {
   const long at_1m = sim.resident_kb();
   std::printf("resident: %ld kB after 100 000 messages, %ld kB after 1 000 000\n", at_100k, at_1m);
   ASSERT_GT(at_100k, 0);
-  // A list entry per message (8 bytes) would add 7 MB here.
+#ifndef __SANITIZE_ADDRESS__
+  // A list entry per message (8 bytes) would add 7 MB here. (Under
+  // AddressSanitizer freed memory waits in its quarantine, up to 256 MB, so
+  // the resident size tells nothing there; the count below still holds.)
   EXPECT_LT(at_1m - at_100k, 1024) << "kB grown";
+#endif
 
   EXPECT_EQ(sim.stop(SIGTERM), 0) << sim.said();
   EXPECT_NE(file_text(dir + "million.txt").find("frames: 1000000\n"), std::string::npos) << file_text(dir + "million.txt");
