@@ -76,7 +76,7 @@ private=(-o Dir::State="$state" -o Dir::State::status="$state/status" -o Dir::Ca
 
 say "resolving ${packages[*]} with their dependencies"
 apt_update "sysroot: $arch" "${private[@]}"
-if ! plan=$(env LC_ALL=C apt-get "${private[@]}" -s install "${packages[@]}" 2>&1); then
+if ! plan=$("${apt_get[@]}" "${private[@]}" -s install "${packages[@]}" 2>&1); then
   # The packages are not in the lists there are because a list is missing:
   # the architecture is out of reach, not the packages wrong.
   if [ -n "$apt_failed_indexes" ]; then
