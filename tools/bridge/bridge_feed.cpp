@@ -1,0 +1,82 @@
+#include "bridge_feed.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+struct bridge_feed_s {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::array<wall_frame, BRIDGE_FEED_FRAMES> ring{};
+  long frames = 0;       // frames put so far; frame n is at ring[(n - 1) % size]
+  long changes = 0;      // connection changes so far
+  bool connected = false;
+  std::int64_t changed_ns = 0;
+  bool stopping = false;
+};
+
+bridge_feed_t bridge_feed_init() { return new bridge_feed_s; }
+
+void bridge_feed_done(bridge_feed_t feed) { delete feed; }
+
+void bridge_feed_put(bridge_feed_t feed, const wall_frame &frame) {
+  {
+    std::lock_guard<std::mutex> hold(feed->lock);
+    feed->ring[std::size_t(feed->frames % BRIDGE_FEED_FRAMES)] = frame;
+    ++feed->frames;
+  }
+  feed->changed.notify_all();
+}
+
+void bridge_feed_client(bridge_feed_t feed, bool connected, std::int64_t now_ns) {
+  {
+    std::lock_guard<std::mutex> hold(feed->lock);
+    if (connected == feed->connected)
+      return;
+    feed->connected = connected;
+    feed->changed_ns = now_ns;
+    ++feed->changes;
+  }
+  feed->changed.notify_all();
+}
+
+void bridge_feed_stop(bridge_feed_t feed) {
+  {
+    std::lock_guard<std::mutex> hold(feed->lock);
+    feed->stopping = true;
+  }
+  feed->changed.notify_all();
+}
+
+bridge_feed_event bridge_feed_wait(bridge_feed_t feed, bridge_feed_reader *reader, std::int64_t deadline_ns,
+                                   wall_frame *frame) {
+  // The steady clock is the monotonic clock the frames' times are taken on.
+  const auto deadline = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadline_ns));
+  std::unique_lock<std::mutex> hold(feed->lock);
+  for (;;) {
+    if (feed->stopping)
+      return bridge_feed_event::stop;
+    if (feed->frames > reader->taken) {
+      long next = reader->taken + 1;
+      if (feed->frames - next >= BRIDGE_FEED_FRAMES) {
+        reader->skipped += feed->frames - next;
+        next = feed->frames;
+      }
+      *frame = feed->ring[std::size_t((next - 1) % BRIDGE_FEED_FRAMES)];
+      reader->taken = next;
+      return bridge_feed_event::frame;
+    }
+    if (feed->changes != reader->changes_seen) {
+      reader->changes_seen = feed->changes;
+      reader->connected = feed->connected;
+      reader->changed_ns = feed->changed_ns;
+      return bridge_feed_event::client;
+    }
+    if (deadline_ns == INT64_MAX)
+      feed->changed.wait(hold);
+    else if (feed->changed.wait_until(hold, deadline) == std::cv_status::timeout)
+      return bridge_feed_event::timeout;
+  }
+}
