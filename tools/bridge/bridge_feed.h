@@ -4,15 +4,22 @@
 // The OPC thread puts every frame in a ring of the last BRIDGE_FEED_FRAMES,
 // under a short lock, and goes back to reading. Each output takes the frames
 // in order at its own pace; one that falls further behind than the ring
-// holds skips to the newest, so a slow output loses frames, never memory,
-// and never holds up the OPC side or the other outputs.
+// holds skips to the newest, so a slow output loses frames, never memory.
+//
+// Outputs whose sends never wait (UDP) may join the feed as readers that
+// must not miss frames: when one of them is a whole ring behind, the OPC
+// thread waits for it, at most BRIDGE_FEED_WAIT_MS per frame. Such an output
+// falls behind only when the machine is busy (a show in virtual time sends
+// thousands of frames a second); at the show's 25 frames a second it never
+// does. Outputs that may stall on their peer (OPC over TCP) never join.
 #pragma once
 
 #include "wall_frame.h"
 
 #include <cstdint>
 
-inline constexpr int BRIDGE_FEED_FRAMES = 256;
+inline constexpr int BRIDGE_FEED_FRAMES = 64;
+inline constexpr int BRIDGE_FEED_WAIT_MS = 100;
 
 struct bridge_feed_s;
 using bridge_feed_t = bridge_feed_s *;
@@ -36,6 +43,11 @@ struct bridge_feed_reader {
   bool connected = false;           // the state it saw last
   std::int64_t changed_ns = 0;      // when that state began (monotonic)
 };
+
+// A reader that the OPC thread waits for (see above), from its first wait
+// until it leaves.
+void bridge_feed_join(bridge_feed_t feed, bridge_feed_reader *reader);
+void bridge_feed_leave(bridge_feed_t feed, bridge_feed_reader *reader);
 
 enum class bridge_feed_event { frame, client, timeout, stop };
 

@@ -319,6 +319,10 @@ void run(bridge_output_s *o) {
   static const std::array<u8, WALL_FRAME_BYTES> black{};
   wall_frame frame{};
   bridge_feed_reader reader;
+  // Sends over UDP never wait: the OPC side may wait for this output.
+  const bool keeps_up = o->spec.protocol != bridge_protocol::opc;
+  if (keeps_up)
+    bridge_feed_join(o->feed, &reader);
   phase now_phase = phase::quiet;
   std::int64_t last_sent_ns = 0, hold_end_ns = 0;
   for (;;) {
@@ -353,6 +357,8 @@ void run(bridge_output_s *o) {
       last_sent_ns = now;
     }
   }
+  if (keeps_up)
+    bridge_feed_leave(o->feed, &reader);
   if (now_phase != phase::quiet)
     end_streams(o, now_phase == phase::holding ? black : frame.rgb);
 }
@@ -376,11 +382,13 @@ bridge_output_status bridge_output_get_status(bridge_output_t output) {
   return output->status;
 }
 
-void bridge_output_done(bridge_output_t output) {
+void bridge_output_done(bridge_output_t output, bridge_output_status *last) {
   if (!output)
     return;
   if (output->thread.joinable())
     output->thread.join();
+  if (last)
+    *last = output->status;
   close_socket(output);
   delete output;
 }

@@ -59,5 +59,6 @@ bridge_output_t bridge_output_init(const bridge_output_spec &spec, const bridge_
 bridge_output_status bridge_output_get_status(bridge_output_t output);
 
 // Waits for the thread to end (the feed must be stopped first; the thread
-// ends its E1.31 streams as it goes) and frees the output. Accepts null.
-void bridge_output_done(bridge_output_t output);
+// ends its E1.31 streams as it goes) and frees the output, leaving its last
+// status in *last when given. Accepts null.
+void bridge_output_done(bridge_output_t output, bridge_output_status *last = nullptr);

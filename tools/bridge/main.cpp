@@ -223,8 +223,12 @@ bool start(const options &o, bridge *b) {
 void finish(bridge *b) {
   if (b->feed)
     bridge_feed_stop(b->feed);
-  for (bridge_output_t output : b->outputs)
-    bridge_output_done(output);
+  for (bridge_output_t output : b->outputs) {
+    bridge_output_status s;
+    bridge_output_done(output, &s);
+    std::fprintf(stderr, "ledwall-bridge: %s: %ld frames, %ld packets, %ld send errors, %ld frames skipped\n",
+                 s.url.c_str(), s.frames, s.packets, s.errors, s.skipped);
+  }
 #ifdef BRIDGE_HTTP
   bridge_view_done(b->view);
 #endif
