@@ -29,6 +29,7 @@ public:
   child_process &operator=(const child_process &) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   bool ended() const;
   // Its exit status, 128 + the signal that ended it, or -1 when it was still
   // running after `limit` (it is then killed).
