@@ -1,7 +1,8 @@
 # The Debian package, ledwall-demo_VERSION_ARCH.deb, made by CPack from this
-# build (scripts/package.sh): the show and the wiring test in /usr/bin, their
-# manual pages, the systemd unit (installed, not enabled), its settings file
-# and the maintainer scripts that create and remove the service's user.
+# build (scripts/package.sh): the show, the wiring test and the bridge to LED
+# controllers in /usr/bin, their manual pages, the systemd units of the show
+# and the bridge (installed, not enabled), their settings files and the
+# maintainer scripts that create and remove the services' user.
 # Depends comes from the executables' libraries through dpkg-shlibdeps.
 
 set(LEDWALL_RELEASE_DATE 2026-12-09) # of this version; the manual pages and the changelog say it
@@ -16,9 +17,17 @@ set(packaging_in ${PROJECT_SOURCE_DIR}/packaging)
 set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 
 # The programs under their installed names, stripped as Debian's tools strip
-# them (the build's own copies keep their debugging information).
+# them (the build's own copies keep their debugging information). The bridge
+# is packaged once its program is part of the build.
+set(packaged_programs demo:ledwall-demo wiring_test:ledwall-wiring-test)
+set(packaged_pages ledwall-demo.1 ledwall-wiring-test.1)
+if(TARGET ledwall-bridge)
+  list(APPEND packaged_programs ledwall-bridge:ledwall-bridge)
+  list(APPEND packaged_pages ledwall-bridge.1)
+endif()
 set(packaged_files)
-foreach(program demo:ledwall-demo wiring_test:ledwall-wiring-test)
+set(packaged_names)
+foreach(program ${packaged_programs})
   string(REPLACE ":" ";" program ${program})
   list(GET program 0 target)
   list(GET program 1 name)
@@ -27,11 +36,12 @@ foreach(program demo:ledwall-demo wiring_test:ledwall-wiring-test)
                              -o ${packaging_out}/${name} $<TARGET_FILE:${target}>
                      DEPENDS ${target} VERBATIM)
   list(APPEND packaged_files ${packaging_out}/${name})
+  list(APPEND packaged_names ${packaging_out}/${name})
 endforeach()
 
 # Manual pages and the changelog, with this version, compressed as Debian's
 # policy asks (gzip -9, no name or time stamp inside).
-foreach(doc ledwall-demo.1 ledwall-wiring-test.1 changelog)
+foreach(doc ${packaged_pages} changelog)
   configure_file(${packaging_in}/${doc}.in ${packaging_out}/${doc} @ONLY)
   add_custom_command(OUTPUT ${packaging_out}/${doc}.gz
                      COMMAND gzip -9n -c ${packaging_out}/${doc} > ${packaging_out}/${doc}.gz
@@ -40,14 +50,25 @@ foreach(doc ledwall-demo.1 ledwall-wiring-test.1 changelog)
 endforeach()
 add_custom_target(package_files ALL DEPENDS ${packaged_files})
 
-install(PROGRAMS ${packaging_out}/ledwall-demo ${packaging_out}/ledwall-wiring-test DESTINATION bin)
-install(FILES ${packaging_out}/ledwall-demo.1.gz ${packaging_out}/ledwall-wiring-test.1.gz
-        DESTINATION share/man/man1)
+list(TRANSFORM packaged_pages PREPEND ${packaging_out}/)
+list(TRANSFORM packaged_pages APPEND .gz)
+install(PROGRAMS ${packaged_names} DESTINATION bin)
+install(FILES ${packaged_pages} DESTINATION share/man/man1)
 install(FILES ${packaging_out}/changelog.gz ${packaging_in}/copyright DESTINATION share/doc/ledwall-demo)
-install(FILES ${packaging_in}/ledwall-demo.service DESTINATION /lib/systemd/system)
-install(FILES ${packaging_in}/ledwall-demo.default DESTINATION /etc/default RENAME ledwall-demo)
 
-file(WRITE ${packaging_out}/conffiles "/etc/default/ledwall-demo\n")
+# Each service: its unit, and its settings file as a conffile (an upgrade
+# keeps the administrator's changes).
+set(packaged_services ledwall-demo)
+if(TARGET ledwall-bridge)
+  list(APPEND packaged_services ledwall-bridge)
+endif()
+set(conffiles "")
+foreach(service ${packaged_services})
+  install(FILES ${packaging_in}/${service}.service DESTINATION /lib/systemd/system)
+  install(FILES ${packaging_in}/${service}.default DESTINATION /etc/default RENAME ${service})
+  string(APPEND conffiles "/etc/default/${service}\n")
+endforeach()
+file(WRITE ${packaging_out}/conffiles "${conffiles}")
 
 # The architecture is the one the build is for. A board's build links the
 # libraries of its sysroot (scripts/sysroot.sh): dpkg-shlibdeps looks for them
@@ -82,8 +103,10 @@ scrolls, fades, procedural effects, a live spectrum analyser and credits,
 timed by its soundtrack, which plays through ALSA. Every picture and the
 music are part of the program.
 .
-The package holds the show, a wiring test pattern for the wall and a systemd
-unit that plays the show at boot once it is enabled.")
+The package holds the show, a wiring test pattern for the wall, a bridge
+that forwards the show's frames to LED controllers speaking DDP, E1.31
+(sACN) or Art-Net, and systemd units that run the show and the bridge at
+boot once they are enabled.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${packaging_in}/postinst ${packaging_in}/prerm ${packaging_in}/postrm ${packaging_out}/conffiles)

@@ -1,7 +1,9 @@
 // The simulator's browser view as a program: a real headless Chromium draws
-// the page and its screenshot shows the frame a client sent; and browsers
+// the page and its screenshot shows the frame a client sent, scaled to the
+// window with the status under it; and browsers
 // that never read hold nothing up on the OPC side.
 #include "frame_log.h"
+#include "http_view.h"
 #include "led_board.h"
 #include "matrix_wiring.h"
 #include "poll_until.h"
@@ -13,6 +15,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +79,69 @@ bool view_shows(int port, const std::string &rgb) {
 
 bool have_chromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
 
-TEST(LedsimBrowserView, AHeadlessBrowserDrawsTheFrameAClientSent) {
+using image_ptr = std::unique_ptr<gdImage, decltype(&gdImageDestroy)>;
+
+// A headless Chromium's picture of the page in a window of `width` x `height`
+// CSS pixels on a screen of `device_scale` device pixels to each; null if
+// it made none.
+image_ptr screenshot(int port, int width, int height, int device_scale) {
+  const std::string shot = testing::TempDir() + "ledsim_browser_view.png";
+  std::remove(shot.c_str());
+  const std::string command = "chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars --window-size=" +
+                              std::to_string(width) + "," + std::to_string(height) +
+                              " --force-device-scale-factor=" + std::to_string(device_scale) +
+                              " --timeout=3000 --screenshot=" + shot + " http://127.0.0.1:" + std::to_string(port) +
+                              "/ >/dev/null 2>&1";
+  image_ptr image(nullptr, &gdImageDestroy);
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  if (std::FILE *file = std::fopen(shot.c_str(), "rb")) {
+    image.reset(gdImageCreateFromPng(file));
+    std::fclose(file);
+  }
+  return image;
+}
+
+int rgb_at(gdImagePtr im, int x, int y) { return gdImageGetTrueColorPixel(im, x, y) & 0xffffff; }
+
+// Where the board is on the screen, in device pixels. Its margin is all
+// board colour: the first such pixel is the top-left corner, and its top row
+// and left column run on to the other corners (an edge pixel the board
+// covers only in part is left out, so the box is right to a pixel).
+struct screen_box {
+  int left = -1, top = -1, right = -1, bottom = -1;
+  int width() const { return right - left + 1; }
+  int height() const { return bottom - top + 1; }
+};
+
+screen_box board_on_screen(gdImagePtr im) {
+  screen_box box;
+  for (int y = 0; y < gdImageSY(im) && box.left < 0; ++y)
+    for (int x = 0; x < gdImageSX(im) && box.left < 0; ++x)
+      if (rgb_at(im, x, y) == LED_BOARD_COLOUR)
+        box.left = box.right = x, box.top = box.bottom = y;
+  if (box.left < 0)
+    return box;
+  while (box.right + 1 < gdImageSX(im) && rgb_at(im, box.right + 1, box.top) == LED_BOARD_COLOUR)
+    ++box.right;
+  while (box.bottom + 1 < gdImageSY(im) && rgb_at(im, box.left, box.bottom + 1) == LED_BOARD_COLOUR)
+    ++box.bottom;
+  return box;
+}
+
+bool close_to(int rgb, const std::array<u8, 3> &want, int tolerance) {
+  return std::abs(((rgb >> 16) & 255) - want[0]) <= tolerance && std::abs(((rgb >> 8) & 255) - want[1]) <= tolerance &&
+         std::abs((rgb & 255) - want[2]) <= tolerance;
+}
+
+// A window the page is seen in, and whether the wall should fill its width
+// (else it is the height, with the status under the wall, that fills it).
+struct window_case {
+  const char *what;
+  int width, height, device_scale;
+  bool fills_width;
+};
+
+TEST(LedsimBrowserView, AHeadlessBrowserDrawsTheFrameAClientSentScaledToTheWindow) {
   if (!have_chromium())
     GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
   browser_view view({});
@@ -88,35 +153,64 @@ TEST(LedsimBrowserView, AHeadlessBrowserDrawsTheFrameAClientSent) {
   std::snprintf(first, sizeof first, "%02x%02x%02x", test_colour(0, 0)[0], test_colour(0, 0)[1], test_colour(0, 0)[2]);
   ASSERT_TRUE(view_shows(view.http_port, first));
 
-  const std::string shot = testing::TempDir() + "ledsim_browser_view.png";
-  std::remove(shot.c_str());
-  const std::string command = "chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars "
-                              "--window-size=600,400 --timeout=3000 --screenshot=" +
-                              shot + " http://127.0.0.1:" + std::to_string(view.http_port) + "/ >/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  std::FILE *file = std::fopen(shot.c_str(), "rb");
-  ASSERT_NE(file, nullptr) << "no screenshot";
-  std::unique_ptr<gdImage, decltype(&gdImageDestroy)> image(gdImageCreateFromPng(file), &gdImageDestroy);
-  std::fclose(file);
-  ASSERT_TRUE(image);
+  constexpr int S = HTTP_VIEW_SCALE; // the geometry the page is told, which it scales
+  const window_case windows[] = {{"a small laptop window", 600, 400, 1, true},
+                                 {"a phone held upright", 390, 844, 1, true},
+                                 {"a phone's dense screen", 390, 844, 3, true},
+                                 {"a wide, low window", 1000, 300, 1, false}};
+  for (const window_case &window : windows) {
+    SCOPED_TRACE(window.what);
+    const image_ptr image = screenshot(view.http_port, window.width, window.height, window.device_scale);
+    ASSERT_TRUE(image) << "no screenshot";
+    gdImagePtr im = image.get();
+    const int screen_width = gdImageSX(im), screen_height = gdImageSY(im);
+    ASSERT_EQ(screen_width, window.width * window.device_scale);
+    const screen_box board = board_on_screen(im);
+    ASSERT_GE(board.right, 0) << "no board on the screen";
 
-  // The page's canvas sits at the body's margin, 16 pixels in; every LED's
-  // centre shows its colour, the gap between panels the board's.
-  constexpr int MARGIN = 16, SCALE = 16;
-  int wrong = 0;
-  for (int y = 0; y < MATRIX_HEIGHT; ++y)
-    for (int x = 0; x < MATRIX_WIDTH; ++x) {
-      const int pixel = gdImageGetTrueColorPixel(image.get(), MARGIN + led_board_centre(SCALE, x),
-                                                 MARGIN + led_board_centre(SCALE, y));
-      const std::array<u8, 3> want = test_colour(x, y);
-      if (std::abs(gdTrueColorGetRed(pixel) - want[0]) > 2 || std::abs(gdTrueColorGetGreen(pixel) - want[1]) > 2 ||
-          std::abs(gdTrueColorGetBlue(pixel) - want[2]) > 2)
-        ++wrong;
+    // The board's own shape, as large as the window allows.
+    EXPECT_NEAR(double(board.width()) / board.height(), double(led_board_width(S)) / led_board_height(S), 0.02);
+    if (window.fills_width)
+      EXPECT_GE(board.width(), screen_width - 40 * window.device_scale) << "the wall does not fill the width";
+    else
+      EXPECT_LT(board.width(), screen_width - 40 * window.device_scale) << "the wall should fit the height";
+    EXPECT_LT(board.right, screen_width);
+
+    // Every LED's centre shows its colour, the gap between panels the board's.
+    const double k = double(board.width()) / led_board_width(S);
+    const auto at = [&](int board_x, int board_y) {
+      return rgb_at(im, board.left + int((board_x + 0.5) * k), board.top + int((board_y + 0.5) * k));
+    };
+    int wrong = 0;
+    for (int y = 0; y < MATRIX_HEIGHT; ++y)
+      for (int x = 0; x < MATRIX_WIDTH; ++x)
+        wrong += !close_to(at(led_board_centre(S, x), led_board_centre(S, y)), test_colour(x, y), 2);
+    EXPECT_EQ(wrong, 0) << "LEDs whose centre does not show the frame's colour";
+    EXPECT_EQ(at((led_board_centre(S, 7) + led_board_centre(S, 8)) / 2, led_board_centre(S, 3)), LED_BOARD_COLOUR)
+        << "the gap between the first two panels";
+
+    // Sharp at the screen's own resolution: through the middle of a row of
+    // dots, each dot's edge blends board and LED in about one device pixel,
+    // where a canvas of CSS pixels stretched over the screen would take two
+    // or more.
+    const int row = board.top + int((led_board_centre(S, 5) + 0.5) * k);
+    int blended = 0;
+    for (int x = board.left; x <= board.right; ++x) {
+      const int rgb = rgb_at(im, x, row);
+      bool pure = rgb == LED_BOARD_COLOUR;
+      for (int column = 0; column < MATRIX_WIDTH && !pure; ++column)
+        pure = close_to(rgb, test_colour(column, 5), 2);
+      blended += !pure;
     }
-  EXPECT_EQ(wrong, 0) << "LEDs whose centre does not show the frame's colour";
-  const int gap = gdImageGetTrueColorPixel(image.get(), MARGIN + led_board_centre(SCALE, 7) + SCALE,
-                                           MARGIN + led_board_centre(SCALE, 3));
-  EXPECT_EQ(gap & 0xffffff, LED_BOARD_COLOUR) << "the gap between the first two panels";
+    EXPECT_LE(blended, 3 * MATRIX_WIDTH) << "blurred dot edges";
+
+    // The status, light text on black, is under the wall and on the screen.
+    int text = 0;
+    for (int y = board.bottom + 1; y < screen_height; ++y)
+      for (int x = 0; x < screen_width; ++x)
+        text += (rgb_at(im, x, y) >> 8 & 255) > 0x60;
+    EXPECT_GT(text, 50 * window.device_scale * window.device_scale) << "no status under the wall";
+  }
 }
 
 // Ten browsers that ask for the stream and never read it: the simulator
