@@ -9,10 +9,12 @@ sends (olad's Art-Net polls included) can leave the machine.
 Sends the bridge one OPC frame in which every LED has its own colour and
 checks every channel olad received, for E1.31 unicast, E1.31 multicast,
 Art-Net and an E1.31 URL with options, then with --brightness 50 that a
-connected but silent client keeps the universes refreshed. Channels are
-numbered from 1 as on a DMX desk. Says PASS or FAIL for each check; exits 0
-when all passed, 1 when one failed, and 77 (skipped) with the reason when it
-is not root or olad, its Python client or network namespaces are missing.
+connected but silent client keeps the universes refreshed and that they go
+black when it leaves; after SIGTERM, that olad saw every E1.31 stream ended
+(it says so only in its log, at level 3). Channels are numbered from 1 as
+on a DMX desk. Says PASS or FAIL for each check; exits 0 when all passed, 1
+when one failed, and 77 (skipped) with the reason when it is not root or
+olad, its Python client or network namespaces are missing.
 
 Needs root and Debian's ola, ola-python and iproute2; runs with Debian's
 Python (/usr/bin/python3), whose ola module is the one olad comes with.
@@ -241,9 +243,10 @@ def write_olad_config(directory, e131_ports):
 class Olad:
     """olad's RPC client driven by hand, so that every wait has a deadline."""
 
-    def __init__(self, sock):
+    def __init__(self, sock, log):
         from ola.OlaClient import OlaClient
         self.OlaClient = OlaClient
+        self.log = log
         self.sock = sock
         self.client = OlaClient(sock)
         self.updates = {}  # OLA universe -> [(time, data)]
@@ -300,14 +303,28 @@ class Olad:
         updates = self.updates.get(universe)
         return updates[-1][1] if updates else None
 
+    def terminations_missing(self, universes, timeout):
+        """The E1.31 universes whose stream olad has not (yet) logged as
+        ended by its source; olad says so in no other way."""
+        deadline = time.monotonic() + timeout
+        while True:
+            with open(self.log, errors="replace") as f:
+                said = f.read()
+            missing = [u for u in universes if f"sent a termination for universe {u}\n" not in said]
+            if not missing or time.monotonic() > deadline:
+                return missing
+            time.sleep(0.05)
+
 
 # --- Comparing --------------------------------------------------------------
 
-def differences(output, olad):
-    """Lines saying what olad holds that differs from what it should; none
-    when it matches. A scaled value may round either way."""
+def differences(output, olad, black=False):
+    """Lines saying what olad holds that differs from the frame (or from
+    black); none when it matches. A scaled value may round either way."""
     lines = []
     for i, (ola_universe, expected) in enumerate(zip(output.ola_universes(), output.expected)):
+        if black:
+            expected = [0] * len(expected)
         universe = output.first + i
         label = f"port-address {universe}" if output.kind == "artnet" else f"universe {universe}"
         got = olad.latest(ola_universe)
@@ -350,12 +367,16 @@ class Bridge:
         except OSError as e:
             raise Abort(f"the bridge did not take the OPC frame ({e})")
 
+    def leave(self):
+        if self.client:
+            self.client.close()
+            self.client = None
+
     def end(self, judge=True):
         """Ends the bridge; with judge, says whether it ran until SIGTERM and
         then exited 0. The client goes first, so that the port's TIME_WAIT is
         on its side and the next run can listen there at once."""
-        if self.client:
-            self.client.close()
+        self.leave()
         ended_early = self.process.poll()
         status = stop(self.process, "the bridge")
         if not judge:
@@ -370,7 +391,8 @@ class Bridge:
 
 def bridge_run(binary, work, olad, name, tag, arguments, outputs, keep_alive=False):
     """Starts the bridge with the outputs, sends it the frame and checks what
-    olad received; with keep_alive, then stays connected and silent."""
+    olad received; with keep_alive, then stays connected and silent, and
+    leaves. Then ends the bridge and checks that its E1.31 streams end."""
     joiner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     # The bridge sends through lo; the kernel hands a multicast datagram sent
     # there to the sockets bound to its port (olad's among them: IP_MULTICAST_ALL
@@ -405,7 +427,18 @@ def bridge_run(binary, work, olad, name, tag, arguments, outputs, keep_alive=Fal
                       f"{name}: {output.name}: a silent client's frame is re-sent: at least "
                       f"{KEEP_ALIVE_UPDATES} updates in {KEEP_ALIVE_S} s, still the frame",
                       [f"updates per OLA universe: {counts}", *lines[:3]])
+            bridge.leave()
+            olad.pump_until(lambda: not any(differences(o, olad, black=True) for o in outputs),
+                            DATA_WAIT_S)
+            for output in outputs:
+                lines = differences(output, olad, black=True)
+                check(not lines, f"{name}: {output.name}: once the client leaves, olad holds "
+                      "black in every universe", lines[:5])
         bridge.end()
+        e131_universes = [u for o in outputs if o.kind == "e131" for u in o.ola_universes()]
+        missing = olad.terminations_missing(e131_universes, 2)
+        check(not missing, f"{name}: olad saw the E1.31 streams ended in all "
+              f"{len(e131_universes)} universes", [f"not in universes {missing}"])
     except Abort as e:
         check(False, f"{name}: {e}", e.details)
         bridge.end(judge=False)
@@ -486,11 +519,11 @@ def main():
         with open(olad_log, "w") as log:
             olad_process = subprocess.Popen(
                 ["olad", "-c", config, "--rpc-port", str(OLAD_RPC_PORT), "--no-http",
-                 "--no-register-with-dns-sd", "--log-level", "3"],
+                 "--no-register-with-dns-sd", "--log-level", "3"],  # 3: ended streams
                 stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT, cwd=config,
                 user=OLAD_USER, group=OLAD_USER, extra_groups=[], preexec_fn=die_with_test)
         deadline = time.monotonic() + 10
-        olad = Olad(wait_for_connection(OLAD_RPC_PORT, deadline, olad_process, "olad"))
+        olad = Olad(wait_for_connection(OLAD_RPC_PORT, deadline, olad_process, "olad"), olad_log)
         e131_device, artnet_device = olad.devices(deadline, len(e131_universes))
         for port, universe in enumerate(e131_universes):
             olad.patch(e131_device, port, universe)
@@ -519,7 +552,9 @@ def main():
 
 
 def give_up(signum, _frame):
-    raise Abort(f"stopped by signal {signum} (the test's own limit is {TEST_TIME_LIMIT_S} s)")
+    if signum == signal.SIGALRM:
+        raise Abort(f"the test ran out of its {TEST_TIME_LIMIT_S} s")
+    raise Abort(f"stopped by {signal.Signals(signum).name}")
 
 
 if __name__ == "__main__":
