@@ -346,18 +346,21 @@ def differences(output, olad, black=False):
 # --- The bridge -------------------------------------------------------------
 
 class Bridge:
-    def __init__(self, binary, work, name, tag, arguments):
+    def __init__(self, command, work, name, tag):
         self.name = name
         self.log = os.path.join(work, f"bridge-{tag}.log")
         state = os.path.join(work, "state")
         os.makedirs(state, exist_ok=True)
         env = dict(os.environ, STATE_DIRECTORY=state, XDG_STATE_HOME=state, HOME=work)
-        self.command = [binary, "--listen", f"127.0.0.1:{OPC_PORT}", *arguments]
-        with open(self.log, "w") as log:
-            self.process = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=log,
-                                            stderr=subprocess.STDOUT, env=env,
-                                            preexec_fn=die_with_test)
         self.client = None
+        with open(self.log, "w") as log:
+            try:
+                self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                                stdout=log, stderr=subprocess.STDOUT, env=env,
+                                                preexec_fn=die_with_test)
+            except OSError as e:
+                self.process = None
+                raise Abort(f"the bridge does not start: {e}")
 
     def send(self, frame):
         self.client = wait_for_connection(OPC_PORT, time.monotonic() + 5, self.process,
@@ -372,15 +375,13 @@ class Bridge:
             self.client.close()
             self.client = None
 
-    def end(self, judge=True):
-        """Ends the bridge; with judge, says whether it ran until SIGTERM and
-        then exited 0. The client goes first, so that the port's TIME_WAIT is
-        on its side and the next run can listen there at once."""
+    def end(self):
+        """Ends the bridge and says whether it ran until SIGTERM and then
+        exited 0. The client goes first, so that the port's TIME_WAIT is on
+        its side and the next run can listen there at once."""
         self.leave()
         ended_early = self.process.poll()
         status = stop(self.process, "the bridge")
-        if not judge:
-            return
         if ended_early is not None:
             check(False, f"{self.name}: the bridge runs until SIGTERM",
                   [f"it ended by itself with status {ended_early}"])
@@ -406,10 +407,12 @@ def bridge_run(binary, work, olad, name, tag, arguments, outputs, keep_alive=Fal
                                   socket.inet_aton(multicast_group(universe))
                                   + socket.inet_aton("127.0.0.1"))
     to = [a for output in outputs for a in ("--to", output.url)]
-    bridge = Bridge(binary, work, name, tag, arguments + to)
-    say(f"{name}: {' '.join(bridge.command)}")
+    command = [binary, "--listen", f"127.0.0.1:{OPC_PORT}", *arguments, *to]
+    say(f"{name}: {' '.join(command)}")
     failures_before = failures
+    bridge = None
     try:
+        bridge = Bridge(command, work, name, tag)
         bridge.send(opc_frame())
         olad.pump_until(lambda: not any(differences(o, olad) for o in outputs), DATA_WAIT_S)
         for output in outputs:
@@ -441,11 +444,12 @@ def bridge_run(binary, work, olad, name, tag, arguments, outputs, keep_alive=Fal
               f"{len(e131_universes)} universes", [f"not in universes {missing}"])
     except Abort as e:
         check(False, f"{name}: {e}", e.details)
-        bridge.end(judge=False)
     finally:
-        stop(bridge.process, "the bridge")  # whatever went wrong
+        if bridge and bridge.process:
+            bridge.leave()
+            stop(bridge.process, "the bridge")  # whatever went wrong
         joiner.close()
-        if failures > failures_before:
+        if bridge and failures > failures_before:
             say("the bridge's output ends:")
             for line in tail(bridge.log):
                 say("    " + line)
