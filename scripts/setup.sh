@@ -48,6 +48,10 @@ packages=(
   # callgrind counts instructions in bench/instructions.sh, and its header
   # marks the parts of the show it counts)
   libgtest-dev libgmock-dev libbenchmark-dev libvorbis-dev time valgrind
+  # the bridge's independent receiver: Debian's Open Lighting Architecture
+  # daemon and its Python client, in a network namespace of the test's own
+  # (tests/bridge_receivers_test.py)
+  ola ola-python iproute2
   # the simulator's terminal view test (tests/ledsim_terminal_test.cpp) runs
   # it in a tmux pane and reads the screen back
   tmux

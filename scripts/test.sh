@@ -89,7 +89,7 @@ elapsed "sanitized suite done"
 
 sanitized_build build-tsan thread alsaplay_test spectrum_tap_test
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
-  nice -n 19 ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap)' || status=$?
+  nice -n 19 ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap|Bridge)' || status=$?
 
 nice -n 19 scripts/fuzz.sh || status=$?
 

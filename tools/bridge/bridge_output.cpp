@@ -66,6 +66,8 @@ struct bridge_output_s {
   std::vector<u8> e131_sequences; // one per universe
   u8 e131_sync_sequence = 0;
   std::vector<u8> artnet_sequences;
+  bridge_feed_reader reader;     // joined to the feed before the thread starts (UDP), so that no frame is missed
+  bool keeps_up = false;         // sends never wait: the OPC side may wait for this output
   long skipped = 0;              // the feed reader's count, for the status
   long frame_packets = 0;
   int frame_errors = 0;
@@ -318,11 +320,7 @@ enum class phase { quiet, live, holding };
 void run(bridge_output_s *o) {
   static const std::array<u8, WALL_FRAME_BYTES> black{};
   wall_frame frame{};
-  bridge_feed_reader reader;
-  // Sends over UDP never wait: the OPC side may wait for this output.
-  const bool keeps_up = o->spec.protocol != bridge_protocol::opc;
-  if (keeps_up)
-    bridge_feed_join(o->feed, &reader);
+  bridge_feed_reader &reader = o->reader;
   phase now_phase = phase::quiet;
   std::int64_t last_sent_ns = 0, hold_end_ns = 0;
   for (;;) {
@@ -357,7 +355,7 @@ void run(bridge_output_s *o) {
       last_sent_ns = now;
     }
   }
-  if (keeps_up)
+  if (o->keeps_up)
     bridge_feed_leave(o->feed, &reader);
   if (now_phase != phase::quiet)
     end_streams(o, now_phase == phase::holding ? black : frame.rgb);
@@ -373,6 +371,12 @@ bridge_output_t bridge_output_init(const bridge_output_spec &spec, const bridge_
   o->feed = feed;
   o->status.url = spec.url;
   pixel_layout_make(spec, &o->layout);
+  // Sends over UDP never wait: the OPC side may wait for such an output. It
+  // joins now, so that it takes every frame from the first, however late its
+  // thread starts.
+  o->keeps_up = spec.protocol != bridge_protocol::opc;
+  if (o->keeps_up)
+    bridge_feed_join(feed, &o->reader);
   o->thread = std::thread(run, o);
   return o;
 }

@@ -52,7 +52,9 @@ std::string json_text(const std::string &text) {
   for (const char c : text) {
     if (c == '"' || c == '\\')
       quoted += '\\';
-    if (static_cast<unsigned char>(c) >= 0x20)
+    if (c == '\n')
+      quoted += "\\n"; // a status of several lines (the bridge's: one per output)
+    else if (static_cast<unsigned char>(c) >= 0x20)
       quoted += c;
   }
   return quoted + "\"";

@@ -21,7 +21,7 @@
 
 inline constexpr int HTTP_VIEW_WATCHERS = 64;
 inline constexpr int HTTP_VIEW_WRITE_TIMEOUT_S = 5;
-inline constexpr int HTTP_VIEW_SCALE = 16; // pixels per LED in the page
+inline constexpr int HTTP_VIEW_SCALE = 16; // pixels per LED of the board geometry the page scales from
 
 struct http_view_s;
 using http_view_t = http_view_s *;
