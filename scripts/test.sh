@@ -87,9 +87,9 @@ sanitized_build build-asan address
 ASAN_OPTIONS=detect_leaks=1 nice -n 19 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -LE e2e || status=$?
 elapsed "sanitized suite done"
 
-sanitized_build build-tsan thread alsaplay_test spectrum_tap_test
+sanitized_build build-tsan thread alsaplay_test spectrum_tap_test bridge_program_test
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1" \
-  nice -n 19 ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap|Bridge)' || status=$?
+  nice -n 19 ctest --test-dir build-tsan --output-on-failure -R '^(Player|SpectrumTap|Bridge\.)' || status=$?
 
 nice -n 19 scripts/fuzz.sh || status=$?
 
