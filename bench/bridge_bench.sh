@@ -37,7 +37,7 @@ play "$simulator_opc" direct
 kill -TERM "$simulator"
 wait "$simulator" || true
 simulator=
-grep -i -E "frames|gap" "$out/direct.txt" | tee "$out/direct-gaps.txt"
+grep -i -E "frames|median|percentile|gap" "$out/direct.txt" | tee "$out/direct-gaps.txt"
 
 echo "== the same through the bridge, at an E1.31 receiver"
 port=$((20000 + RANDOM % 20000))
