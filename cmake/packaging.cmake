@@ -9,6 +9,20 @@ set(LEDWALL_RELEASE_DATE 2026-12-09) # of this version; the manual pages and the
 execute_process(COMMAND date -u -R -d "${LEDWALL_RELEASE_DATE}" OUTPUT_VARIABLE LEDWALL_RELEASE_DATE_RFC2822
                 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 
+# A board's package says which Debian release's libraries it was built
+# against (scripts/cross-build.sh sets the release), so that a board moving to
+# the next release moves to the package built for it; the changelog names the
+# release too.
+set(LEDWALL_DEBIAN_RELEASE "" CACHE STRING "Debian release a board's package is built for (12, 13; empty: this machine's)")
+set(LEDWALL_PACKAGE_VERSION ${PROJECT_VERSION})
+set(LEDWALL_DEBIAN_SUITE bookworm)
+if(LEDWALL_DEBIAN_RELEASE)
+  set(LEDWALL_PACKAGE_VERSION ${PROJECT_VERSION}+deb${LEDWALL_DEBIAN_RELEASE})
+  if(LEDWALL_DEBIAN_RELEASE STREQUAL "13")
+    set(LEDWALL_DEBIAN_SUITE trixie)
+  endif()
+endif()
+
 # Packaging takes the build as it is: making the package builds only what it
 # holds (scripts/package.sh), not every test and tool.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
@@ -89,7 +103,7 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ledwall-demo)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${LEDWALL_PACKAGE_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGE_CONTACT "The NEON DRIFT developers <maintainers@users.noreply.c-seed-c1a2c3ba.example>")

@@ -17,6 +17,39 @@ if(NOT LEDWALL_SYSROOT OR NOT EXISTS "${LEDWALL_SYSROOT}/usr/lib/${LEDWALL_CROSS
 endif()
 set(CMAKE_SYSROOT ${LEDWALL_SYSROOT})
 
+# A sysroot of a newer release than this machine's (Debian 13 on a Debian 12
+# machine) brings its own C++ development runtime: link the sysroot's C and
+# C++ runtimes rather than the cross compiler's older ones, which lack symbols
+# the release's libraries use (GLIBC_2.38, GLIBCXX_3.4.32). The -L paths come
+# before the compiler's own.
+file(GLOB sysroot_cxx_runtime "${LEDWALL_SYSROOT}/usr/lib/gcc/${LEDWALL_CROSS_TRIPLET}/*/libstdc++.so")
+if(sysroot_cxx_runtime)
+  list(GET sysroot_cxx_runtime 0 sysroot_cxx_runtime)
+  get_filename_component(sysroot_cxx_dir "${sysroot_cxx_runtime}" DIRECTORY)
+  set(sysroot_link "-L${LEDWALL_SYSROOT}/usr/lib/${LEDWALL_CROSS_TRIPLET} -L${LEDWALL_SYSROOT}/lib/${LEDWALL_CROSS_TRIPLET} -L${sysroot_cxx_dir}")
+  foreach(kind EXE SHARED MODULE)
+    if(NOT CMAKE_${kind}_LINKER_FLAGS_INIT MATCHES "${sysroot_cxx_dir}")
+      string(APPEND CMAKE_${kind}_LINKER_FLAGS_INIT " ${sysroot_link}")
+    endif()
+  endforeach()
+endif()
+
+# A sysroot whose libraries went through Debian's 64-bit time_t transition
+# (Debian 13 on armhf: libasound2t64 and the like) takes structures with a
+# 64-bit time_t; everything built against it must use the same, as Debian's
+# own build flags do there, or the libraries are called with structures of
+# the wrong size.
+if(EXISTS "${LEDWALL_SYSROOT}/var/lib/dpkg/status" AND LEDWALL_CROSS_TRIPLET MATCHES "gnueabihf$")
+  file(STRINGS "${LEDWALL_SYSROOT}/var/lib/dpkg/status" time64_packages REGEX "^Package: .*t64$")
+  if(time64_packages)
+    set(time64 "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64")
+    if(NOT CMAKE_C_FLAGS_INIT MATCHES "_TIME_BITS")
+      string(APPEND CMAKE_C_FLAGS_INIT " ${time64}")
+      string(APPEND CMAKE_CXX_FLAGS_INIT " ${time64}")
+    endif()
+  endif()
+endif()
+
 # Libraries, headers and packages of the target only; programs of the build machine.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
