@@ -5,7 +5,7 @@
 # meeting faults (label faults: a score of whole shows, each some minutes
 # under emulation) and the real-time show run natively only.
 #
-#   scripts/cross-test.sh arm64|armhf
+#   scripts/cross-test.sh arm64|armhf [12|13]      (Debian 12 when no release is given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The build checks the architecture (and refuses anything but arm64 and armhf).
