@@ -11,7 +11,12 @@ seconds=${FUZZ_SECONDS:-60}
 # The compiler is chosen when build-fuzz is first configured: naming another
 # one later would make CMake drop the whole cache.
 compiler=()
-[ -f build-fuzz/CMakeCache.txt ] || compiler=(-DCMAKE_CXX_COMPILER=clang++-14)
+# The release's own clang (scripts/setup.sh): 14 on Debian 12, 19 on 13.
+if [ ! -f build-fuzz/CMakeCache.txt ]; then
+  for clang in clang++-14 clang++-19 clang++; do
+    if command -v "$clang" >/dev/null; then compiler=(-DCMAKE_CXX_COMPILER="$clang"); break; fi
+  done
+fi
 cmake -S . -B build-fuzz ${compiler[@]+"${compiler[@]}"} -DLEDWALL_FUZZ=ON -DLEDWALL_BENCHMARKS=OFF \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_opc_stream fuzz_opc_resolve

@@ -31,6 +31,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+# The clang that fuzzing uses is the release's own: 14 on Debian 12, 19 on 13.
+clang_version=14
+if [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 13 ]; then clang_version=19; fi
+
 packages=(
   # build
   g++ cmake make pkg-config git
@@ -56,7 +60,7 @@ packages=(
   # it in a tmux pane and reads the screen back
   tmux
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
-  clang-14 libclang-rt-14-dev
+  clang-$clang_version libclang-rt-$clang_version-dev
   # the Debian package (scripts/package.sh): CPack's DEB generator calls
   # dpkg-shlibdeps for Depends; lintian checks the package; the install test
   # checks the unit with systemd-analyze
