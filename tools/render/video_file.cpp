@@ -277,6 +277,23 @@ bool open_video(video_file_s *f, const video_file_settings &s, std::string *erro
   return true;
 }
 
+// The encoder's preferred sample format. FFmpeg 7 (Debian 13) asks for it
+// through avcodec_get_supported_config and deprecates the codec's own list,
+// which FFmpeg 5 (Debian 12) has alone.
+AVSampleFormat first_sample_format(const AVCodec *codec, const AVCodecContext *enc) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+  const void *formats = nullptr;
+  int count = 0;
+  if (avcodec_get_supported_config(enc, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats, &count) >= 0 && formats &&
+      count > 0)
+    return static_cast<const AVSampleFormat *>(formats)[0];
+  return AV_SAMPLE_FMT_FLTP;
+#else
+  (void)enc;
+  return codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+#endif
+}
+
 bool open_audio(video_file_s *f, const video_file_settings &s, std::string *error) {
   const AVCodec *codec = avcodec_find_encoder_by_name("aac");
   if (!codec)
@@ -285,7 +302,7 @@ bool open_audio(video_file_s *f, const video_file_settings &s, std::string *erro
   if (!f->audio)
     return ffmpeg_report(error, "allocating the audio encoder: " + ffmpeg_error_text(AVERROR(ENOMEM)));
   AVCodecContext *enc = f->audio.get();
-  enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  enc->sample_fmt = first_sample_format(codec, enc);
   enc->sample_rate = s.sample_rate;
   av_channel_layout_default(&enc->ch_layout, s.channels);
   enc->bit_rate = s.audio_bitrate;
