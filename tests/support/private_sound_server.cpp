@@ -1,7 +1,9 @@
 #include "private_sound_server.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 private_sound_server::private_sound_server(std::string script, std::string dir)
     : script_(std::move(script)), dir_(std::move(dir)) {
@@ -26,4 +28,14 @@ void private_sound_server::stop() {
     return;
   std::system((script_ + " stop " + dir_).c_str());
   address_.clear();
+}
+
+void private_sound_server::kill() {
+  if (address_.empty())
+    return;
+  std::ifstream pid_file(dir_ + "/pulse/pid");
+  long pid = 0;
+  if (pid_file >> pid && pid > 0)
+    ::kill(pid_t(pid), SIGKILL);
+  stop();
 }

@@ -14,7 +14,12 @@ public:
 
   // The PULSE_SERVER value that reaches it; empty when it did not start.
   const std::string &address() const { return address_; }
+  // Ends it as its script does: SIGTERM, after which the server takes its
+  // time to close its clients.
   void stop();
+  // Kills it at once (SIGKILL), as a sound device that vanishes: its clients'
+  // connections close that moment. Then tidies up as stop() does.
+  void kill();
 
 private:
   std::string script_, dir_, address_;
