@@ -14,6 +14,7 @@
 //     for SECONDS after its first frame, the gaps between frames (complete on
 //     universe 4), as p50, p99 and the largest, for bench/bridge_bench.sh.
 #include "child_process.h"
+#include "loopback_socket.h"
 #include "types.h"
 
 #include <arpa/inet.h>
@@ -98,14 +99,7 @@ struct frame_receiver {
   std::vector<clock_type::time_point> when = std::vector<clock_type::time_point>(1 << 16);
   std::thread thread;
   frame_receiver() {
-    fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    port = ntohs(a.sin_port);
+    fd = loopback_socket(SOCK_DGRAM, 0, &port);
     thread = std::thread([this] {
       std::vector<u8> p(2048);
       while (running) {
@@ -181,12 +175,9 @@ int latency(const char *bridge_path, int frames, int outputs) {
 }
 
 int receive(int port, double seconds) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(u16(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+  int bound = 0;
+  const int fd = loopback_socket(SOCK_DGRAM, port, &bound);
+  if (fd < 0) {
     std::perror("bridge_bench: bind");
     return 1;
   }

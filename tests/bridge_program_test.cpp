@@ -6,6 +6,7 @@
 // tests/bridge_receivers_test.py.)
 #include "child_process.h"
 #include "loopback_opc_server.h"
+#include "loopback_socket.h"
 #include "poll_until.h"
 #include "raw_opc_client.h"
 #include "show_frames.h"
@@ -434,15 +435,9 @@ TEST(Bridge, KeepsItsSourceIdAcrossRestartsAndEndsCleanlyOnSignals) {
 TEST(Bridge, FailingOutputsCostTheShowNothing) {
   // A port that refuses: bound, then closed again.
   const auto closed_port = [](int type) {
-    const int fd = socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    close(fd);
-    return std::to_string(ntohs(a.sin_port));
+    int port = 0;
+    close(loopback_socket(type, 0, &port));
+    return std::to_string(port);
   };
   // An OPC server that accepts and never reads: its buffers fill, then it stalls the sender.
   loopback_opc_server stalled;

@@ -3,6 +3,7 @@
 // can read them afterwards or wait for a number of them.
 #pragma once
 
+#include "loopback_socket.h"
 #include "poll_until.h"
 #include "types.h"
 
@@ -27,17 +28,10 @@ struct received_datagram {
 class udp_receiver {
 public:
   udp_receiver() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    fd_ = loopback_socket(SOCK_DGRAM, 0, &port_);
     const int size = 8 << 20; // a whole show's burst; root may go past the system's limit
     if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
       setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &length);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { run(); });
   }
   ~udp_receiver() {

@@ -47,7 +47,7 @@ bool is_broadcast(const sockaddr_storage &address) {
 } // namespace
 
 struct bridge_output_s {
-  bridge_output_spec spec;
+  bridge_output_config config;
   bridge_settings settings;
   bridge_feed_t feed = nullptr;
   pixel_layout_s layout;
@@ -61,6 +61,7 @@ struct bridge_output_s {
   bool connected = false;        // the socket is ready to send on
   std::int64_t retry_ns = 0;     // no new socket before this
   std::vector<u8> channels;
+  std::vector<u8> message;       // an OPC message, kept between frames
   std::array<u8, LED_PACKET_MAX> packet{};
   int ddp_sequence = 0;
   std::vector<u8> e131_sequences; // one per universe
@@ -98,7 +99,7 @@ bool open_socket(bridge_output_s *o, std::int64_t now_ns) {
   }
   o->retry_ns = now_ns + RETRY_NS;
   close_socket(o);
-  const bridge_output_spec &s = o->spec;
+  const bridge_output_config &s = o->config;
   sockaddr_storage address{};
   socklen_t length = 0;
   if (s.multicast) {
@@ -166,10 +167,10 @@ void send_datagram(bridge_output_s *o, std::size_t size, std::uint32_t group = 0
   if (!o->connected)
     return;
   ssize_t sent;
-  if (o->spec.multicast) {
+  if (o->config.multicast) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(std::uint16_t(o->spec.port));
+    to.sin_port = htons(std::uint16_t(o->config.port));
     to.sin_addr.s_addr = htonl(group);
     sent = sendto(o->fd, o->packet.data(), size, MSG_DONTWAIT, reinterpret_cast<const sockaddr *>(&to), sizeof to);
   } else {
@@ -204,15 +205,15 @@ void send_ddp(bridge_output_s *o) {
 }
 
 std::size_t universes(const bridge_output_s *o) {
-  return (o->channels.size() + std::size_t(o->spec.universe_size) - 1) / std::size_t(o->spec.universe_size);
+  return (o->channels.size() + std::size_t(o->config.universe_size) - 1) / std::size_t(o->config.universe_size);
 }
 
 void send_e131(bridge_output_s *o, u8 options) {
-  const std::size_t count = universes(o), step = std::size_t(o->spec.universe_size);
+  const std::size_t count = universes(o), step = std::size_t(o->config.universe_size);
   o->e131_sequences.resize(count);
-  const u16 sync = o->spec.sync ? u16(o->spec.universe) : 0;
+  const u16 sync = o->config.sync ? u16(o->config.universe) : 0;
   for (std::size_t u = 0; u < count; ++u) {
-    const u16 universe = u16(o->spec.universe + int(u));
+    const u16 universe = u16(o->config.universe + int(u));
     const std::size_t slots = std::min(step, o->channels.size() - u * step);
     const u8 sequence = o->e131_sequences[u]++;
     send_datagram(o,
@@ -226,22 +227,23 @@ void send_e131(bridge_output_s *o, u8 options) {
 }
 
 void send_artnet(bridge_output_s *o) {
-  const std::size_t count = universes(o), step = std::size_t(o->spec.universe_size);
+  const std::size_t count = universes(o), step = std::size_t(o->config.universe_size);
   o->artnet_sequences.resize(count);
   for (std::size_t u = 0; u < count; ++u) {
     const std::size_t slots = std::min(step, o->channels.size() - u * step);
     u8 &sequence = o->artnet_sequences[u];
     sequence = u8(sequence % 255 + 1); // 1-255: 0 would tell the node not to order them
-    send_datagram(o, artnet_dmx_packet(o->packet.data(), u16(o->spec.universe + int(u)), sequence,
+    send_datagram(o, artnet_dmx_packet(o->packet.data(), u16(o->config.universe + int(u)), sequence,
                                        o->channels.data() + u * step, slots));
   }
-  if (o->spec.sync)
+  if (o->config.sync)
     send_datagram(o, artnet_sync_packet(o->packet.data()));
 }
 
 void send_opc(bridge_output_s *o) {
   const std::size_t size = std::min<std::size_t>(o->channels.size(), 0xffff);
-  std::vector<u8> message(4 + size);
+  std::vector<u8> &message = o->message;
+  message.resize(4 + size);
   message[0] = 0; // channel
   message[1] = 0; // set pixel colours
   message[2] = u8(size >> 8);
@@ -274,7 +276,7 @@ void send_picture(bridge_output_s *o, const std::array<u8, WALL_FRAME_BYTES> &pi
   o->frame_error.clear();
   pixel_layout_apply(o->layout, o->settings.levels, picture, &o->channels);
   if (o->connected || open_socket(o, now)) {
-    switch (o->spec.protocol) {
+    switch (o->config.protocol) {
     case bridge_protocol::ddp: send_ddp(o); break;
     case bridge_protocol::e131: send_e131(o, options); break;
     case bridge_protocol::artnet: send_artnet(o); break;
@@ -303,13 +305,13 @@ void send_picture(bridge_output_s *o, const std::array<u8, WALL_FRAME_BYTES> &pi
     }
   }
   if (started_failing)
-    std::fprintf(stderr, "ledwall-bridge: %s: %s\n", o->spec.url.c_str(), error.c_str());
+    std::fprintf(stderr, "ledwall-bridge: %s: %s\n", o->config.url.c_str(), error.c_str());
   if (recovered)
-    std::fprintf(stderr, "ledwall-bridge: %s: sending again\n", o->spec.url.c_str());
+    std::fprintf(stderr, "ledwall-bridge: %s: sending again\n", o->config.url.c_str());
 }
 
 void end_streams(bridge_output_s *o, const std::array<u8, WALL_FRAME_BYTES> &picture) {
-  if (o->spec.protocol != bridge_protocol::e131)
+  if (o->config.protocol != bridge_protocol::e131)
     return;
   for (int i = 0; i < 3; ++i)
     send_picture(o, picture, monotonic_ns(), E131_OPTION_TERMINATED);
@@ -363,18 +365,18 @@ void run(bridge_output_s *o) {
 
 } // namespace
 
-bridge_output_t bridge_output_init(const bridge_output_spec &spec, const bridge_settings &settings,
+bridge_output_t bridge_output_init(const bridge_output_config &config, const bridge_settings &settings,
                                    bridge_feed_t feed) {
   auto *o = new bridge_output_s;
-  o->spec = spec;
+  o->config = config;
   o->settings = settings;
   o->feed = feed;
-  o->status.url = spec.url;
-  pixel_layout_make(spec, &o->layout);
+  o->status.url = config.url;
+  pixel_layout_make(config, &o->layout);
   // Sends over UDP never wait: the OPC side may wait for such an output. It
   // joins now, so that it takes every frame from the first, however late its
   // thread starts.
-  o->keeps_up = spec.protocol != bridge_protocol::opc;
+  o->keeps_up = config.protocol != bridge_protocol::opc;
   if (o->keeps_up)
     bridge_feed_join(feed, &o->reader);
   o->thread = std::thread(run, o);

@@ -53,7 +53,7 @@ struct bridge_output_s;
 using bridge_output_t = bridge_output_s *;
 
 // Starts the output's thread on `feed` (which must outlive it).
-bridge_output_t bridge_output_init(const bridge_output_spec &spec, const bridge_settings &settings,
+bridge_output_t bridge_output_init(const bridge_output_config &config, const bridge_settings &settings,
                                    bridge_feed_t feed);
 
 bridge_output_status bridge_output_get_status(bridge_output_t output);

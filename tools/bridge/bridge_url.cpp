@@ -108,15 +108,15 @@ bool parse_size(const std::string &text, int *width, int *height) {
   return true;
 }
 
-// One "key[=value]" of the query into *spec; the map's file is read after
+// One "key[=value]" of the query into *config; the map's file is read after
 // all options are known (its length depends on size=).
-bool parse_option(const std::string &item, bridge_output_spec *spec, std::string *map_path, bool *order_given,
+bool parse_option(const std::string &item, bridge_output_config *config, std::string *map_path, bool *order_given,
                   std::string *why) {
   const std::size_t eq = item.find('=');
   const std::string key = item.substr(0, eq);
   const bool has_value = eq != std::string::npos;
   const std::string value = has_value ? item.substr(eq + 1) : "";
-  const bool dmx = spec->protocol == bridge_protocol::e131 || spec->protocol == bridge_protocol::artnet;
+  const bool dmx = config->protocol == bridge_protocol::e131 || config->protocol == bridge_protocol::artnet;
   const auto bad = [&](const std::string &expected) {
     *why = "bad " + key + (has_value ? "=" + value : "") + ": " + expected;
     return false;
@@ -127,42 +127,42 @@ bool parse_option(const std::string &item, bridge_output_spec *spec, std::string
     return bad("it needs a value (" + key + "=...)");
   if (key == "order") {
     if (value == "rows")
-      spec->order = bridge_order::rows;
+      config->order = bridge_order::rows;
     else if (value == "columns")
-      spec->order = bridge_order::columns;
+      config->order = bridge_order::columns;
     else if (value == "wiring")
-      spec->order = bridge_order::wiring;
+      config->order = bridge_order::wiring;
     else
       return bad("rows, columns or wiring");
     *order_given = true;
   } else if (key == "serpentine") {
-    spec->serpentine = true;
+    config->serpentine = true;
   } else if (key == "flip") {
     if (value != "x" && value != "y" && value != "xy" && value != "yx")
       return bad("x, y or xy");
-    spec->flip_x = value.find('x') != std::string::npos;
-    spec->flip_y = value.find('y') != std::string::npos;
+    config->flip_x = value.find('x') != std::string::npos;
+    config->flip_y = value.find('y') != std::string::npos;
   } else if (key == "size") {
-    if (!parse_size(value, &spec->width, &spec->height))
+    if (!parse_size(value, &config->width, &config->height))
       return bad("WIDTHxHEIGHT, each from 1 to 512 (for example 16x16 or 64x32)");
   } else if (key == "map") {
     if (value.empty())
       return bad("the name of a JSON file");
     *map_path = value;
   } else if (key == "colors") {
-    if (!parse_colors(value, &spec->colors))
+    if (!parse_colors(value, &config->colors))
       return bad("rgb, rbg, grb, gbr, brg or bgr");
   } else if (key == "universe-size" && dmx) {
     if (value != "510" && value != "512")
       return bad("510 or 512");
-    spec->universe_size = value == "510" ? 510 : 512;
+    config->universe_size = value == "510" ? 510 : 512;
   } else if (key == "sync" && dmx) {
-    spec->sync = true;
-  } else if (key == "interface" && spec->multicast) {
+    config->sync = true;
+  } else if (key == "interface" && config->multicast) {
     in_addr address{};
     if (inet_pton(AF_INET, value.c_str(), &address) != 1)
       return bad("the IPv4 address of the interface to send from");
-    spec->interface = value;
+    config->interface = value;
   } else if (key == "universe-size" || key == "sync") {
     *why = key + " is for e131:// and artnet:// only";
     return false;
@@ -176,36 +176,36 @@ bool parse_option(const std::string &item, bridge_output_spec *spec, std::string
   return true;
 }
 
-bool check_map(bridge_output_spec *spec, const std::string &map_path, long leds, std::string *why);
+bool check_map(bridge_output_config *config, const std::string &map_path, long leds, std::string *why);
 
 // The options that only make sense together, once all are known.
-bool check_combination(bridge_output_spec *spec, const std::string &map_path, bool order_given, std::string *why) {
-  const long leds = long(spec->width) * spec->height;
+bool check_combination(bridge_output_config *config, const std::string &map_path, bool order_given, std::string *why) {
+  const long leds = long(config->width) * config->height;
   if (leds > MAX_LEDS) {
-    *why = "size=" + std::to_string(spec->width) + "x" + std::to_string(spec->height) + " has more than 16384 LEDs";
+    *why = "size=" + std::to_string(config->width) + "x" + std::to_string(config->height) + " has more than 16384 LEDs";
     return false;
   }
-  if (spec->order == bridge_order::wiring && (spec->width != 32 || spec->height != 16)) {
+  if (config->order == bridge_order::wiring && (config->width != 32 || config->height != 16)) {
     *why = "order=wiring is the 32x16 wall's own order: it takes no other size";
     return false;
   }
-  if (spec->order == bridge_order::wiring && spec->serpentine) {
+  if (config->order == bridge_order::wiring && config->serpentine) {
     *why = "serpentine goes with order=rows or order=columns, not wiring";
     return false;
   }
-  if (!map_path.empty() && (order_given || spec->serpentine)) {
+  if (!map_path.empty() && (order_given || config->serpentine)) {
     *why = "map= gives the whole order: it takes no order= or serpentine";
     return false;
   }
-  if (!map_path.empty() && !check_map(spec, map_path, leds, why))
+  if (!map_path.empty() && !check_map(config, map_path, leds, why))
     return false;
   // Every universe the output needs must exist.
-  if (spec->protocol == bridge_protocol::e131 || spec->protocol == bridge_protocol::artnet) {
-    const long physical = spec->map.empty() ? leds : *std::max_element(spec->map.begin(), spec->map.end()) + 1;
-    const long universes = (physical * 3 + spec->universe_size - 1) / spec->universe_size;
-    const long last = spec->protocol == bridge_protocol::e131 ? 63999 : 32767;
-    if (spec->universe + universes - 1 > last) {
-      *why = "the " + std::to_string(universes) + " universes from " + std::to_string(spec->universe) +
+  if (config->protocol == bridge_protocol::e131 || config->protocol == bridge_protocol::artnet) {
+    const long physical = config->map.empty() ? leds : *std::max_element(config->map.begin(), config->map.end()) + 1;
+    const long universes = (physical * 3 + config->universe_size - 1) / config->universe_size;
+    const long last = config->protocol == bridge_protocol::e131 ? 63999 : 32767;
+    if (config->universe + universes - 1 > last) {
+      *why = "the " + std::to_string(universes) + " universes from " + std::to_string(config->universe) +
              " go past " + std::to_string(last);
       return false;
     }
@@ -213,23 +213,23 @@ bool check_combination(bridge_output_spec *spec, const std::string &map_path, bo
   return true;
 }
 
-bool check_map(bridge_output_spec *spec, const std::string &map_path, long leds, std::string *why) {
-  if (!load_map(map_path, &spec->map, why))
+bool check_map(bridge_output_config *config, const std::string &map_path, long leds, std::string *why) {
+  if (!load_map(map_path, &config->map, why))
     return false;
-  if (long(spec->map.size()) != leds) {
-    *why = "map " + map_path + ": " + std::to_string(spec->map.size()) + " entries for a " +
-           std::to_string(spec->width) + "x" + std::to_string(spec->height) + " matrix (" + std::to_string(leds) +
+  if (long(config->map.size()) != leds) {
+    *why = "map " + map_path + ": " + std::to_string(config->map.size()) + " entries for a " +
+           std::to_string(config->width) + "x" + std::to_string(config->height) + " matrix (" + std::to_string(leds) +
            " wanted)";
     return false;
   }
   std::vector<bool> seen(MAX_LEDS, false);
-  for (std::size_t p = 0; p < spec->map.size(); ++p) {
-    if (seen[std::size_t(spec->map[p])]) {
-      *why = "map " + map_path + ": LED " + std::to_string(spec->map[p]) + " appears twice (entry " +
+  for (std::size_t p = 0; p < config->map.size(); ++p) {
+    if (seen[std::size_t(config->map[p])]) {
+      *why = "map " + map_path + ": LED " + std::to_string(config->map[p]) + " appears twice (entry " +
              std::to_string(p) + ")";
       return false;
     }
-    seen[std::size_t(spec->map[p])] = true;
+    seen[std::size_t(config->map[p])] = true;
   }
   return true;
 }
@@ -258,9 +258,9 @@ const char *bridge_protocol_name(bridge_protocol protocol) {
   return "?";
 }
 
-bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::string *why) {
-  *spec = bridge_output_spec{};
-  spec->url = text;
+bool bridge_url_parse(const std::string &text, bridge_output_config *config, std::string *why) {
+  *config = bridge_output_config{};
+  config->url = text;
   const std::size_t colon = text.find("://");
   const scheme *kind = nullptr;
   for (const scheme &s : SCHEMES)
@@ -270,9 +270,9 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
     *why = "not an output: ddp://, e131://, artnet:// or opc:// followed by a host";
     return false;
   }
-  spec->protocol = kind->protocol;
-  spec->port = kind->port;
-  spec->universe = kind->first_universe < 0 ? 0 : kind->first_universe;
+  config->protocol = kind->protocol;
+  config->port = kind->port;
+  config->universe = kind->first_universe < 0 ? 0 : kind->first_universe;
 
   std::string rest = text.substr(colon + 3);
   std::string query;
@@ -294,7 +294,7 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
       *why = "an IPv6 address needs its closing ']'";
       return false;
     }
-    spec->host = rest.substr(1, close - 1);
+    config->host = rest.substr(1, close - 1);
     const std::string after = rest.substr(close + 1);
     if (!after.empty() && after[0] != ':') {
       *why = "unexpected '" + after + "' after the address";
@@ -308,7 +308,7 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
     }
   } else {
     const std::size_t c = rest.find(':');
-    spec->host = rest.substr(0, c);
+    config->host = rest.substr(0, c);
     if (c != std::string::npos) {
       port_text = rest.substr(c + 1);
       if (port_text.empty()) {
@@ -317,7 +317,7 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
       }
     }
   }
-  if (spec->host.empty()) {
+  if (config->host.empty()) {
     *why = "no host";
     return false;
   }
@@ -327,11 +327,11 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
       *why = "bad port '" + port_text + "': a whole number from 1 to 65535";
       return false;
     }
-    spec->port = int(number);
+    config->port = int(number);
   }
-  if (spec->protocol == bridge_protocol::e131 && spec->host == "multicast") {
-    spec->multicast = true;
-    spec->host.clear();
+  if (config->protocol == bridge_protocol::e131 && config->host == "multicast") {
+    config->multicast = true;
+    config->host.clear();
   }
   if (!path.empty()) {
     if (kind->first_universe < 0) {
@@ -343,14 +343,14 @@ bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::st
              std::to_string(kind->last_universe);
       return false;
     }
-    spec->universe = int(number);
+    config->universe = int(number);
   }
 
   std::string map_path;
   bool order_given = false;
   std::stringstream items(query);
   for (std::string item; std::getline(items, item, '&');)
-    if (!item.empty() && !parse_option(item, spec, &map_path, &order_given, why))
+    if (!item.empty() && !parse_option(item, config, &map_path, &order_given, why))
       return false;
-  return check_combination(spec, map_path, order_given, why);
+  return check_combination(config, map_path, order_given, why);
 }

@@ -23,7 +23,7 @@
 enum class bridge_protocol { ddp, e131, artnet, opc };
 enum class bridge_order { rows, columns, wiring };
 
-struct bridge_output_spec {
+struct bridge_output_config {
   std::string url;                // as given, for messages and the status
   bridge_protocol protocol = bridge_protocol::ddp;
   std::string host;               // without brackets; empty for E1.31 multicast
@@ -43,7 +43,7 @@ struct bridge_output_spec {
 
 // False, with one line on what is wrong in *why (without the URL, which the
 // caller prints), when `text` is no output of the forms above.
-bool bridge_url_parse(const std::string &text, bridge_output_spec *spec, std::string *why);
+bool bridge_url_parse(const std::string &text, bridge_output_config *config, std::string *why);
 
 // The protocol's name as URLs spell it.
 const char *bridge_protocol_name(bridge_protocol protocol);

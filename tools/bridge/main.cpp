@@ -55,7 +55,7 @@ Ends on SIGINT or SIGTERM (E1.31 streams are ended first).
 
 struct options {
   tool_address listen{TOOL_ADDRESS_DEFAULT_HOST, 7890};
-  std::vector<bridge_output_spec> outputs;
+  std::vector<bridge_output_config> outputs;
   double brightness = 100;
   double gamma = 1;
   double idle_hold_s = 15;
@@ -108,10 +108,10 @@ int parse_options(int argc, char **argv, options *o) {
       std::istringstream urls(optarg);
       std::size_t before = o->outputs.size();
       for (std::string url; urls >> url;) {
-        bridge_output_spec spec;
-        if (!bridge_url_parse(url, &spec, &why))
+        bridge_output_config config;
+        if (!bridge_url_parse(url, &config, &why))
           return bad("--to", url.c_str(), why);
-        o->outputs.push_back(spec);
+        o->outputs.push_back(config);
       }
       if (o->outputs.size() == before)
         return bad("--to", optarg, "no URL");
@@ -203,8 +203,8 @@ bool start(const options &o, bridge *b) {
   if (!warning.empty())
     std::fprintf(stderr, "ledwall-bridge: %s\n", warning.c_str());
   b->feed = bridge_feed_init();
-  for (const bridge_output_spec &spec : o.outputs)
-    b->outputs.push_back(bridge_output_init(spec, settings, b->feed));
+  for (const bridge_output_config &config : o.outputs)
+    b->outputs.push_back(bridge_output_init(config, settings, b->feed));
   const std::string listen = tool_address_text({o.listen.host, ledsim_server_port(b->server)});
 #ifdef BRIDGE_HTTP
   if (o.http) {

@@ -31,26 +31,26 @@ std::vector<std::vector<span>> axis(int from, int fitted, int to) {
 
 // The matrix position (image order) that physical LED `led` shows, by the
 // output's order; -1 where a map leaves the LED dark.
-std::vector<int> positions(const bridge_output_spec &spec) {
-  const int w = spec.width, h = spec.height;
-  if (!spec.map.empty()) {
-    std::vector<int> at(std::size_t(*std::max_element(spec.map.begin(), spec.map.end()) + 1), -1);
-    for (std::size_t p = 0; p < spec.map.size(); ++p)
-      at[std::size_t(spec.map[p])] = int(p);
+std::vector<int> positions(const bridge_output_config &config) {
+  const int w = config.width, h = config.height;
+  if (!config.map.empty()) {
+    std::vector<int> at(std::size_t(*std::max_element(config.map.begin(), config.map.end()) + 1), -1);
+    for (std::size_t p = 0; p < config.map.size(); ++p)
+      at[std::size_t(config.map[p])] = int(p);
     return at;
   }
   std::vector<int> at(std::size_t(w * h));
   for (int led = 0; led < w * h; ++led) {
     int x = 0, y = 0;
-    switch (spec.order) {
+    switch (config.order) {
     case bridge_order::rows:
       y = led / w, x = led % w;
-      if (spec.serpentine && y % 2 == 1)
+      if (config.serpentine && y % 2 == 1)
         x = w - 1 - x;
       break;
     case bridge_order::columns:
       x = led / h, y = led % h;
-      if (spec.serpentine && x % 2 == 1)
+      if (config.serpentine && x % 2 == 1)
         y = h - 1 - y;
       break;
     case bridge_order::wiring: {
@@ -75,8 +75,8 @@ pixel_levels pixel_levels_make(double brightness, double gamma) {
   return levels;
 }
 
-void pixel_layout_make(const bridge_output_spec &spec, pixel_layout_s *layout) {
-  const int w = spec.width, h = spec.height;
+void pixel_layout_make(const bridge_output_config &config, pixel_layout_s *layout) {
+  const int w = config.width, h = config.height;
   // The largest whole-picture scale, as a fraction: min(w / 32, h / 16).
   const bool by_width = long(w) * MATRIX_HEIGHT <= long(h) * MATRIX_WIDTH;
   const int fitted_w = by_width ? w : std::max(1, int(std::lround(double(MATRIX_WIDTH) * h / MATRIX_HEIGHT)));
@@ -85,18 +85,18 @@ void pixel_layout_make(const bridge_output_spec &spec, pixel_layout_s *layout) {
   const auto down = axis(MATRIX_HEIGHT, fitted_h, h);
   // The weights along both axes multiply to MATRIX_WIDTH * MATRIX_HEIGHT.
 
-  const std::vector<int> at = positions(spec);
+  const std::vector<int> at = positions(config);
   layout->leds = int(at.size());
-  layout->colors = spec.colors;
+  layout->colors = config.colors;
   layout->first.assign(1, 0);
   layout->source.clear();
   layout->weight.clear();
   for (const int position : at) {
     if (position >= 0) {
       int x = position % w, y = position / w;
-      if (spec.flip_x)
+      if (config.flip_x)
         x = w - 1 - x;
-      if (spec.flip_y)
+      if (config.flip_y)
         y = h - 1 - y;
       for (const span &dy : down[std::size_t(y)])
         for (const span &dx : across[std::size_t(x)]) {

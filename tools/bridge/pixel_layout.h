@@ -40,8 +40,8 @@ using pixel_levels = std::array<u8, 256>;
 // `brightness` in per cent (0-100), `gamma` 1 for none: the identity at 100 and 1.
 pixel_levels pixel_levels_make(double brightness, double gamma);
 
-// The layout for an output (the spec's options are assumed checked).
-void pixel_layout_make(const bridge_output_spec &spec, pixel_layout_s *layout);
+// The layout for an output (the config's options are assumed checked).
+void pixel_layout_make(const bridge_output_config &config, pixel_layout_s *layout);
 
 // The channels for `picture` (3 * layout.leds bytes) into *channels.
 void pixel_layout_apply(const pixel_layout_s &layout, const pixel_levels &levels,
