@@ -62,9 +62,9 @@ packages=(
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang-$clang_version libclang-rt-$clang_version-dev
   # the Debian package (scripts/package.sh): CPack's DEB generator calls
-  # dpkg-shlibdeps for Depends; lintian checks the package; the install test
-  # checks the unit with systemd-analyze
-  dpkg-dev lintian systemd
+  # dpkg-shlibdeps for Depends; lintian and hardening-check (devscripts)
+  # check the package; the install test checks the unit with systemd-analyze
+  dpkg-dev lintian devscripts systemd
 )
 
 for arch in ${cross[@]+"${cross[@]}"}; do

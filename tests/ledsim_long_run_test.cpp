@@ -51,7 +51,8 @@ public:
       setsid();
       ioctl(terminal, TIOCSCTTY, 0);
       dup2(terminal, STDIN_FILENO), dup2(terminal, STDOUT_FILENO);
-      std::freopen(errors_.c_str(), "w", stderr);
+      if (!std::freopen(errors_.c_str(), "w", stderr))
+        _exit(126);
       std::vector<char *> argv;
       for (std::string &o : options)
         argv.push_back(o.data());
