@@ -11,6 +11,10 @@ cd "$(dirname "$0")/.."
 # The build checks the architecture (and refuses anything but arm64 and armhf).
 arch=${1:-}
 scripts/cross-build.sh "$arch"
+# The caller's headless sound server, or one of its own for this run.
+own_sound=
+[ -n "${PULSE_SERVER:-}" ] || own_sound=yes
 eval "$(scripts/headless-sound.sh start)"
+[ -z "$own_sound" ] || trap 'scripts/headless-sound.sh stop' EXIT
 # The tests' time limits are longer in a cross build (tests/CMakeLists.txt).
 ctest --test-dir "build-$arch" --output-on-failure -j"$(nproc)" -LE "e2e|faults"

@@ -47,8 +47,10 @@ status=0
 native_suite() {
   scripts/build.sh
   # The audio tests play on ALSA's "default" device; without a sound card that
-  # is the headless sound server, started here and left running for reuse.
+  # is the headless sound server, started here, used by every later step and
+  # stopped at the end.
   eval "$(scripts/headless-sound.sh start)"
+  trap 'scripts/headless-sound.sh stop' EXIT
   ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e || status=$?
   elapsed "native suite done"
 }

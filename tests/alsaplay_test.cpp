@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -284,16 +286,84 @@ script_run run_script(const std::string &command) {
   return run;
 }
 
-TEST(HeadlessSound, APrivateServerWithoutAFolderGoesIntoTheDefaultOne) {
+// The script as run from a clean shell in which TMPDIR is `tmp`; `server`, when
+// given, is the PULSE_SERVER an earlier start printed.
+std::string headless_sound(const std::string &tmp, const std::string &server = "") {
+  return "env -u XDG_RUNTIME_DIR -u PULSE_SERVER TMPDIR=" + tmp + (server.empty() ? "" : " PULSE_SERVER=" + server) +
+         " " HEADLESS_SOUND;
+}
+
+bool process_runs(pid_t pid) { return ::kill(pid, 0) == 0; }
+
+TEST(HeadlessSound, ADefaultServerGetsANewPrivateFolderIsUsedAgainAndGoesWithStop) {
   char tmp[] = "/tmp/headless_XXXXXX";
   ASSERT_NE(mkdtemp(tmp), nullptr);
-  const std::string in_tmp = std::string("TMPDIR=") + tmp + " " HEADLESS_SOUND;
-  const script_run started = run_script(in_tmp + " start --private");
-  EXPECT_EQ(started.status, 0) << started.said;
-  EXPECT_EQ(started.said,
-            std::string("export PULSE_SERVER=unix:") + tmp + "/ledwall-sound-" + std::to_string(getuid()) +
-                "/pulse/native\n");
-  EXPECT_EQ(run_script(in_tmp + " stop").status, 0);
+  const script_run started = run_script(headless_sound(tmp) + " start --private");
+  ASSERT_EQ(started.status, 0) << started.said;
+  const std::string prefix = std::string("export PULSE_SERVER=unix:") + tmp + "/ledwall-sound.";
+  ASSERT_EQ(started.said.rfind(prefix, 0), 0u) << started.said;
+  const std::string server = started.said.substr(std::string("export PULSE_SERVER=").size(),
+                                                 started.said.size() - std::string("export PULSE_SERVER=\n").size());
+  const std::filesystem::path folder = std::filesystem::path(server.substr(5)).parent_path().parent_path();
+  struct stat made {};
+  ASSERT_EQ(stat(folder.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0700u);
+  EXPECT_EQ(made.st_uid, getuid());
+  const pid_t pid = std::atoi(file_text(folder / "pulse/pid").c_str());
+
+  // Started again from the shell it printed to: the same server.
+  EXPECT_EQ(run_script(headless_sound(tmp, server) + " start --private").said, started.said);
+  EXPECT_EQ(std::atoi(file_text(folder / "pulse/pid").c_str()), pid);
+  // A second start elsewhere makes a folder of its own.
+  const script_run other = run_script(headless_sound(tmp) + " start --private");
+  EXPECT_NE(other.said, started.said);
+
+  EXPECT_EQ(run_script(headless_sound(tmp, server) + " stop").status, 0);
+  EXPECT_TRUE(poll_until([&] { return !process_runs(pid); }, std::chrono::seconds(5)));
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  const std::string other_server = other.said.substr(std::string("export PULSE_SERVER=").size());
+  EXPECT_EQ(run_script(headless_sound(tmp, other_server.substr(0, other_server.size() - 1)) + " stop").status, 0);
+  std::filesystem::remove_all(tmp);
+}
+
+TEST(HeadlessSound, RefusesAFolderOthersMayPlantAndStopsOnlyItsOwnServer) {
+  char tmp[] = "/tmp/headless_XXXXXX";
+  ASSERT_NE(mkdtemp(tmp), nullptr);
+  const std::filesystem::path base = tmp;
+  const std::filesystem::path open_to_all = base / "open", link = base / "link", own = base / "own";
+  std::filesystem::create_directory(open_to_all);
+  std::filesystem::permissions(open_to_all, std::filesystem::perms::all);
+  std::filesystem::create_directory(own);
+  std::filesystem::create_directory_symlink(own, link);
+  std::vector<std::filesystem::path> refused = {open_to_all, link};
+  if (getuid() == 0) { // a folder another user made
+    const std::filesystem::path theirs = base / "theirs";
+    std::filesystem::create_directory(theirs);
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    refused.push_back(theirs);
+  }
+  for (const std::filesystem::path &folder : refused) {
+    const script_run run = run_script(headless_sound(tmp) + " start " + folder.string() + " --private");
+    EXPECT_EQ(run.status, 1) << folder;
+    EXPECT_NE(run.said.find("is not a folder of this user's own"), std::string::npos) << run.said;
+    EXPECT_FALSE(std::filesystem::exists(folder / "pulse")) << folder;
+  }
+
+  // A PID file naming some other process of this user: stop leaves it be.
+  const pid_t bystander = fork();
+  if (bystander == 0) {
+    execl("/bin/sleep", "sleep", "30", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  std::filesystem::create_directory(own / "pulse");
+  std::FILE *pid_file = std::fopen((own / "pulse/pid").c_str(), "w");
+  ASSERT_NE(pid_file, nullptr);
+  std::fprintf(pid_file, "%d\n", bystander);
+  std::fclose(pid_file);
+  EXPECT_EQ(run_script(headless_sound(tmp) + " stop " + own.string()).status, 0);
+  EXPECT_TRUE(process_runs(bystander));
+  ::kill(bystander, SIGKILL);
+  waitpid(bystander, nullptr, 0);
   std::filesystem::remove_all(tmp);
 }
 

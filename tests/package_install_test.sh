@@ -20,7 +20,9 @@ version=$(dpkg-deb -f "$deb" Version)
 work=$(mktemp -d)
 simulator=
 bridge=
+own_sound=
 finish() {
+  if [ -n "$own_sound" ]; then scripts/headless-sound.sh stop; fi
   if [ -n "$simulator" ]; then kill "$simulator" 2>/dev/null || true; fi
   if [ -n "$bridge" ]; then kill "$bridge" 2>/dev/null || true; fi
   # A failed run does not leave the package behind either.
@@ -105,6 +107,8 @@ check "ledwall is in the audio group" sh -c 'id -nG ledwall | tr " " "\n" | grep
 check "ledwall cannot log in" sh -c 'getent passwd ledwall | cut -d: -f7 | grep -qx /usr/sbin/nologin'
 
 # The installed show plays into the simulator for a few seconds.
+# The caller's headless sound server, or one of the test's own.
+[ -n "${PULSE_SERVER:-}" ] || own_sound=yes
 eval "$(scripts/headless-sound.sh start)"
 start_simulator "$work/ledsim.log" 127.0.0.1:0 --log "$work/frames.log"
 OPC=$simulator_opc timeout 6 /usr/bin/ledwall-demo >"$work/demo.log" 2>&1 || true
