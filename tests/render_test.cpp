@@ -205,6 +205,10 @@ TEST(Render, WritesTheRangeAsH264And44100HzStereoAacWithTheSoundtracksTags) {
   EXPECT_EQ(info.title, soundtrack_tag("TITLE"));
   EXPECT_EQ(info.artist, soundtrack_tag("ARTIST"));
   EXPECT_NE(info.title, "");
+  // Passed on with the video: whose it is and under which licence.
+  EXPECT_NE(info.copyright.find("The NEON DRIFT developers"), std::string::npos) << info.copyright;
+  EXPECT_NE(info.copyright.find("Creative Commons Attribution 4.0 International"), std::string::npos)
+      << info.copyright;
 }
 
 // Three moments in three scenes: each picture is, LED for LED and within

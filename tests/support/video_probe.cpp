@@ -193,6 +193,7 @@ bool video_probe_read(const std::string &path, video_probe_info *info, std::stri
   }
   info->title = tag(in.get(), "title");
   info->artist = tag(in.get(), "artist");
+  info->copyright = tag(in.get(), "copyright");
 
   const int video = first_stream(in.get(), AVMEDIA_TYPE_VIDEO);
   if (video >= 0) {

@@ -19,7 +19,7 @@ struct video_probe_info {
   long video_frames = 0;    // video packets in the file, each one counted
   int sample_rate = 0, channels = 0;
   double audio_seconds = 0; // decoded sound, priming and end padding left out
-  std::string title, artist; // the file's tags; empty when missing
+  std::string title, artist, copyright; // the file's tags; empty when missing
 };
 
 bool video_probe_read(const std::string &path, video_probe_info *info, std::string *error);

@@ -51,6 +51,11 @@ const char *const USAGE =
 constexpr int DEFAULT_WIDTH = 1280, DEFAULT_HEIGHT = 720;
 constexpr int FPS = 1000 / CAPTURE_FRAME_MS;
 constexpr int AUDIO_BITRATE = 192000;
+// What the video is made of (the show's pictures and its soundtrack) may be
+// passed on under this licence; the file says so itself.
+constexpr const char *VIDEO_COPYRIGHT =
+    "2026 The NEON DRIFT developers. Pictures and music: Creative Commons Attribution 4.0 International "
+    "(CC BY 4.0), https://creativecommons.org/licenses/by/4.0/";
 constexpr std::size_t QUEUE_FRAMES = 32;
 
 int refuse(const std::string &what) {
@@ -341,7 +346,8 @@ int main(int argc, char **argv) {
   const std::string title = soundtrack_pcm_tag(r.pcm, "TITLE"), artist = soundtrack_pcm_tag(r.pcm, "ARTIST");
   const video_file_settings settings{r.opts.out.c_str(), r.width, r.height, FPS, soundtrack_pcm_rate(r.pcm),
                                      soundtrack_pcm_channels(r.pcm), AUDIO_BITRATE,
-                                     title.empty() ? nullptr : title.c_str(), artist.empty() ? nullptr : artist.c_str()};
+                                     title.empty() ? nullptr : title.c_str(), artist.empty() ? nullptr : artist.c_str(),
+                                     VIDEO_COPYRIGHT};
   r.video = video_file_init(settings, &error);
   if (!r.video) {
     soundtrack_pcm_done(r.pcm);

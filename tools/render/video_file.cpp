@@ -412,6 +412,8 @@ bool open_file(video_file_s *f, const video_file_settings &s, std::string *error
     av_dict_set(&out->metadata, "title", s.title, 0);
   if (s.artist)
     av_dict_set(&out->metadata, "artist", s.artist, 0);
+  if (s.copyright)
+    av_dict_set(&out->metadata, "copyright", s.copyright, 0);
 
   if (!open_video(f, s, error) || !open_audio(f, s, error))
     return false;

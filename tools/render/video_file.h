@@ -52,6 +52,7 @@ struct video_file_settings {
   int audio_bitrate;   // bits per second, e.g. 192000
   const char *title;   // file metadata; null for none
   const char *artist;  // file metadata; null for none
+  const char *copyright; // file metadata: whose the pictures and sound are, and their licence; null for none
 };
 
 struct video_file_s;
