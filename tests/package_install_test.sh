@@ -71,9 +71,10 @@ installed_status() { dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2>/dev/null 
 apt() { env DEBIAN_FRONTEND=noninteractive apt-get -y -q "$@"; }
 # Account names, but the admin's `ledwall`: the package must add none.
 accounts() { { getent passwd | cut -d: -f1; getent group | sed 's/:.*/ (group)/'; } | grep -v '^ledwall\( (group)\)\?$' | sort; }
-# The processes that run the installed show (also after an upgrade took the
-# program away from under them).
-installed_shows() { pgrep -d ' ' -f '^/usr/bin/ledwall-demo( |$)' || true; }
+# The processes that run an installed program (also after an upgrade took
+# it away from under them), by their command lines: builds elsewhere on this
+# machine run programs of the same names.
+installed_runs() { pgrep -d ' ' -f "^/usr/bin/$1( |\$)" || true; }
 enable_links() { ls /etc/systemd/system/*.wants/ledwall-demo.service /etc/systemd/system/*.wants/ledwall-bridge.service 2>/dev/null || true; }
 
 # The admin's group, made before the package ever came (an admin's user of
@@ -91,7 +92,7 @@ older_version=$(older_package "$deb" "$older")
 check "apt installs an older build ($older_version) where an admin's ledwall group exists" apt install "$older"
 check "the older build is configured" test "$(installed_status)" = ii
 check "the package starts neither the show nor the bridge" \
-  sh -c "test -z '$(installed_shows)' && ! pgrep -x ledwall-bridge"
+  test -z "$(installed_runs ledwall-demo)$(installed_runs ledwall-bridge)"
 
 # The admin's user, which the show is then played as. Its sound goes to a
 # private sound server through a socket of its own that takes any local
@@ -124,7 +125,7 @@ check "version $version is configured" \
   test "$(dpkg-query -W -f='${db:Status-Abbrev}${Version}' "$name")" = "ii $version"
 check "the show goes on playing through the upgrade" kill -0 "$show"
 check "the package starts neither another show nor the bridge" \
-  sh -c "test '$(installed_shows)' = '$show' && ! pgrep -x ledwall-bridge"
+  test "$(installed_runs ledwall-demo)/$(installed_runs ledwall-bridge)" = "$show/"
 dpkg-query -L "$name" >"$work/files" 2>/dev/null || true
 
 # Files, in their places.
