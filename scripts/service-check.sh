@@ -154,13 +154,18 @@ free_port() {
 inside cut -d: -f1 /etc/passwd /etc/group | sort >"$work/accounts-before"
 
 # The older build first, set up as the board guide says: the show to the
-# bridge, the bridge to the simulator here. The bridge's state is where a
-# build before DynamicUser= kept it, to be moved by systemd.
+# bridge by the name `localhost`, as the settings file has it (a minimal root
+# has no /etc/hosts: Debian's usual one), the bridge to the simulator here.
+# The bridge's state is where a build before DynamicUser= kept it, to be
+# moved by systemd.
 start_simulator "$work/ledsim.log" 127.0.0.1:0 --log "$work/frames.log"
 bridge_port=$(free_port)
 check "apt installs the older build ($older_version) in the container" \
   install_inside "/mnt/packages/${name}_older.deb"
-inside sh -c "sed -i 's/^OPC=.*/OPC=127.0.0.1:$bridge_port/' /etc/default/ledwall-demo &&
+check "the settings name the bridge and the simulator; ALSA plays into the sound server" \
+  inside sh -c "sed -i 's/^OPC=localhost:.*/OPC=localhost:$bridge_port/' /etc/default/ledwall-demo &&
+  grep -qx 'OPC=localhost:$bridge_port' /etc/default/ledwall-demo &&
+  { test -e /etc/hosts || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >/etc/hosts; } &&
   sed -i 's|^BRIDGE_TO=.*|BRIDGE_TO=\"opc://$simulator_opc\"|; s|^BRIDGE_OPTIONS=.*|BRIDGE_OPTIONS=\"--listen 127.0.0.1:$bridge_port\"|' /etc/default/ledwall-bridge &&
   printf '%s\n' 'pcm.!default { type pulse server \"unix:/run/ledwall-sound/native\" }' \
     'ctl.!default { type pulse server \"unix:/run/ledwall-sound/native\" }' >/etc/asound.conf &&
