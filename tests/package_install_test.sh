@@ -144,6 +144,9 @@ done
 check "a manual page for each program" \
   test -s /usr/share/man/man1/ledwall-demo.1.gz -a -s /usr/share/man/man1/ledwall-wiring-test.1.gz \
   -a -s /usr/share/man/man1/ledwall-bridge.1.gz
+check "the copyright file puts the code under MIT's licence and the pictures and music under CC BY 4.0" \
+  awk -v RS= '/^Files: \*\n/ && /\nLicense: Expat/ {code=1} /^Files: src\/assets\/\*/ && /\nLicense: CC-BY-4.0/ {art=1}
+              END {exit !(code && art)}' /usr/share/doc/$name/copyright
 check "the settings files are conffiles" \
   sh -c "dpkg-query -W -f='\${Conffiles}' $name | grep -q '^ /etc/default/ledwall-demo ' &&
          dpkg-query -W -f='\${Conffiles}' $name | grep -q '^ /etc/default/ledwall-bridge '"
