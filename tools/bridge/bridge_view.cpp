@@ -65,9 +65,10 @@ void run(bridge_view_s *v) {
 
 } // namespace
 
-bridge_view_t bridge_view_init(const tool_address &address, const std::string &listen, bridge_feed_t feed,
+bridge_view_t bridge_view_init(const tool_address &address, const std::vector<std::string> &names,
+                               const std::string &listen, bridge_feed_t feed,
                                const std::vector<bridge_output_t> &outputs, const pixel_levels &levels) {
-  http_view_t http = http_view_init(address);
+  http_view_t http = http_view_init(address, names);
   if (!http)
     return nullptr;
   auto *v = new bridge_view_s;
