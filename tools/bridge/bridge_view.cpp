@@ -3,6 +3,7 @@
 #include "http_view.h"
 #include "monotonic_now.h"
 
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -71,6 +72,8 @@ bridge_view_t bridge_view_init(const tool_address &address, const std::vector<st
   http_view_t http = http_view_init(address, names);
   if (!http)
     return nullptr;
+  std::fprintf(stderr, "ledwall-bridge: browser view on http://%s/\n",
+               tool_address_text({http_view_host(http), http_view_port(http)}).c_str());
   auto *v = new bridge_view_s;
   v->http = http;
   v->listen = listen;
