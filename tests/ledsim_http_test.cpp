@@ -73,21 +73,38 @@ std::vector<u8> frame_message(int number_or_minus_one) {
   return opc_message(0, 0, leds);
 }
 
-// GET `path` from the view; the whole answer, headers and all.
-std::string http_get(int port, const std::string &path) {
-  raw_client client(port);
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-  client.send_bytes(std::vector<u8>(request.begin(), request.end()));
+// Connected to `port` on `address` (loopback), or -1.
+int connect_to(const char *address, int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(u16(port));
+  inet_pton(AF_INET, address, &a.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+    return fd;
+  close(fd);
+  return -1;
+}
+
+// `request` sent whole; the whole answer, until the server closes.
+std::string exchange(int port, const std::string &request, const char *address = "127.0.0.1") {
+  const int fd = connect_to(address, port);
   std::string answer;
+  if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    close(fd);
+    return answer;
+  }
   char buffer[4096];
-  for (ssize_t n; (n = read(client.fd, buffer, sizeof buffer)) > 0;)
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
     answer.append(buffer, std::size_t(n));
+  close(fd);
   return answer;
 }
 
 // The view has taken in the frame whose top-left LED shows `rgb` (hexadecimal).
 bool view_shows(int port, const std::string &rgb) {
-  return poll_until([&] { return http_get(port, "/state.js").find("\"leds\":\"" + rgb) != std::string::npos; }, 20s);
+  const std::string request = "GET /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  return poll_until([&] { return exchange(port, request).find("\"leds\":\"" + rgb) != std::string::npos; }, 20s);
 }
 
 bool have_chromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
@@ -331,34 +348,6 @@ int descriptors(pid_t pid) {
     closedir(dir);
   }
   return count;
-}
-
-// Connected to `port` on `address` (loopback), or -1.
-int connect_to(const char *address, int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(u16(port));
-  inet_pton(AF_INET, address, &a.sin_addr);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
-    return fd;
-  close(fd);
-  return -1;
-}
-
-// `request` sent whole; the whole answer, until the server closes.
-std::string exchange(int port, const std::string &request, const char *address = "127.0.0.1") {
-  const int fd = connect_to(address, port);
-  std::string answer;
-  if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
-    close(fd);
-    return answer;
-  }
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    answer.append(buffer, std::size_t(n));
-  close(fd);
-  return answer;
 }
 
 std::string status_of(const std::string &answer) { return answer.substr(0, answer.find('\r')); }
@@ -645,9 +634,8 @@ TEST(LedsimBrowserView, WithNoDescriptorLeftTheOpcServerBacksOffAndServesOn) {
   char last[8];
   std::snprintf(last, sizeof last, "%02x%02x00", 0, 14);
   EXPECT_TRUE(view_shows(view->http_port, last));
-  std::string said = view->simulator.program.output();
   EXPECT_EQ(view->simulator.stop(SIGTERM), 0);
-  said = view->simulator.program.output();
+  const std::string said = view->simulator.program.output();
   EXPECT_EQ(count_of(said, "ledsim: cannot accept a connection: Too many open files; trying again every 100 ms\n"), 1u)
       << said;
   EXPECT_EQ(count_of(said, "ledsim: accepting connections again\n"), 1u) << said;
