@@ -1,7 +1,9 @@
 // The simulator's browser view as a program: a real headless Chromium draws
 // the page and its screenshot shows the frame a client sent, scaled to the
-// window with the status under it; and browsers
-// that never read hold nothing up on the OPC side.
+// window with the status under it; browsers that never read hold nothing up
+// on the OPC side; and what a public room may throw at it (endless bodies,
+// foreign host names, storms of idle and slow connections, no descriptors
+// left) leaves its memory, its CPU and the wall as they were.
 #include "frame_log.h"
 #include "http_view.h"
 #include "led_board.h"
@@ -10,33 +12,44 @@
 #include "raw_opc_client.h"
 #include "simulator_process.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <gd.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// The simulator with its browser view on a free port, both told.
+// The simulator with its browser view on a free port of `host`, both told.
 struct browser_view {
   simulator_process simulator;
   int http_port = 0;
-  explicit browser_view(std::vector<std::string> options)
+  explicit browser_view(std::vector<std::string> options, const std::string &host = "127.0.0.1")
       : simulator(LEDSIM, [&] {
-          options.insert(options.end(), {"--listen", "127.0.0.1:0", "--http", "0"}); // on 127.0.0.1
+          options.insert(options.end(), {"--listen", "127.0.0.1:0", "--http", host + ":0"});
           return options;
         }()) {
-    const std::string said = "browser view on http://127.0.0.1:";
+    const std::string said = "browser view on http://" + host + ":";
     EXPECT_TRUE(simulator.program.wait_for_output(said, 10s)) << simulator.program.output();
     const std::string output = simulator.program.output();
     const std::size_t at = output.find(said);
@@ -60,21 +73,38 @@ std::vector<u8> frame_message(int number_or_minus_one) {
   return opc_message(0, 0, leds);
 }
 
-// GET `path` from the view; the whole answer, headers and all.
-std::string http_get(int port, const std::string &path) {
-  raw_client client(port);
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-  client.send_bytes(std::vector<u8>(request.begin(), request.end()));
+// Connected to `port` on `address` (loopback), or -1.
+int connect_to(const char *address, int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(u16(port));
+  inet_pton(AF_INET, address, &a.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+    return fd;
+  close(fd);
+  return -1;
+}
+
+// `request` sent whole; the whole answer, until the server closes.
+std::string exchange(int port, const std::string &request, const char *address = "127.0.0.1") {
+  const int fd = connect_to(address, port);
   std::string answer;
+  if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    close(fd);
+    return answer;
+  }
   char buffer[4096];
-  for (ssize_t n; (n = read(client.fd, buffer, sizeof buffer)) > 0;)
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
     answer.append(buffer, std::size_t(n));
+  close(fd);
   return answer;
 }
 
 // The view has taken in the frame whose top-left LED shows `rgb` (hexadecimal).
 bool view_shows(int port, const std::string &rgb) {
-  return poll_until([&] { return http_get(port, "/state.js").find("\"leds\":\"" + rgb) != std::string::npos; }, 20s);
+  const std::string request = "GET /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  return poll_until([&] { return exchange(port, request).find("\"leds\":\"" + rgb) != std::string::npos; }, 20s);
 }
 
 bool have_chromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
@@ -286,6 +316,336 @@ TEST(LedsimBrowserView, AnUnchangedStatusIsSentOnce) {
   EXPECT_NE(events.find("waiting for a client on 127.0.0.1:" + std::to_string(view.simulator.port)), std::string::npos)
       << events;
   EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
+}
+
+// What /proc says of a process: a field of its status in kB, the CPU time it
+// has used (user and system) in seconds, the descriptors it holds.
+long status_kb(pid_t pid, const std::string &field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0)
+      return std::atol(line.c_str() + field.size() + 1);
+  return -1;
+}
+
+double cpu_seconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) // from the state to cmajflt
+    fields >> skip;
+  long user = 0, system = 0;
+  fields >> user >> system;
+  return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+int descriptors(pid_t pid) {
+  int count = 0;
+  if (DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    while (const dirent *entry = readdir(dir))
+      count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
+}
+
+std::string status_of(const std::string &answer) { return answer.substr(0, answer.find('\r')); }
+
+// The status line of the page as a headless Chromium shows it (the text of
+// the page's status paragraph, which its script fills from the server's
+// data), or what Chromium showed instead.
+std::string chromium_status(int port) {
+  const std::string dom = testing::TempDir() + "ledsim_dom.html";
+  const std::string command = "chromium --headless=new --no-sandbox --disable-gpu --dump-dom http://127.0.0.1:" +
+                              std::to_string(port) + "/ >" + dom + " 2>/dev/null";
+  if (std::system(command.c_str()) != 0)
+    return "chromium failed";
+  std::ifstream file(dom);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string mark = "<p id=\"status\">";
+  const std::size_t at = text.find(mark);
+  return at == std::string::npos ? text.substr(0, 300) : text.substr(at + mark.size(), text.find('<', at + 1) - at - mark.size());
+}
+
+// Requests with bodies (chunked, without a length, with an absurd length)
+// that would go on for ever: the view reads none of it and closes the
+// connection, and the simulator's memory stays where it was. (Before, one
+// chunked POST of 512 MB grew it by 1015 MB.)
+TEST(LedsimBrowserView, AnEndlessRequestBodyIsNotReadAndItsConnectionIsClosed) {
+  browser_view view({});
+  ASSERT_GT(view.http_port, 0);
+  const pid_t pid = view.simulator.program.pid();
+  const long peak_before = status_kb(pid, "VmHWM");
+  const struct {
+    const char *what, *head;
+    bool chunked;
+  } bodies[] = {
+      {"chunked", "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"without a length", "POST /events HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", false},
+      {"with a huge length", "PUT /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 99999999999\r\n\r\n", false}};
+  constexpr std::size_t PIECE = 1 << 16, GIVE_UP = std::size_t(256) << 20;
+  for (const auto &body : bodies) {
+    SCOPED_TRACE(body.what);
+    const int fd = connect_to("127.0.0.1", view.http_port);
+    ASSERT_GE(fd, 0);
+    std::string piece = body.chunked ? "10000\r\n" + std::string(PIECE, 'x') + "\r\n" : std::string(PIECE, 'x');
+    ASSERT_GT(send(fd, body.head, std::strlen(body.head), MSG_NOSIGNAL), 0);
+    std::size_t sent = 0;
+    while (sent < GIVE_UP && send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) == ssize_t(piece.size()))
+      sent += PIECE;
+    close(fd);
+    // What the sockets' buffers hold, no more: the server stopped reading.
+    EXPECT_LT(sent, std::size_t(32) << 20) << "the connection stayed open";
+  }
+  EXPECT_LT(status_kb(pid, "VmHWM") - peak_before, 16 * 1024) << "kB more at the peak";
+  EXPECT_EQ(status_of(exchange(view.http_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(status_of(exchange(view.http_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n\r\nhello")),
+            "HTTP/1.1 405 Method Not Allowed");
+  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
+}
+
+// Against DNS rebinding: a page or its data goes only to a request that
+// names the view by one of its own names (with or without its port); others
+// get 421 and nothing of the wall. A request without a Host header comes
+// from a tool, never from a browser, and is served.
+TEST(LedsimBrowserView, OnlyTheViewsOwnHostNamesAreServed) {
+  browser_view view({"--http-host", "Wall.Example", "--http-host", "[fd00::7]"}, "127.0.0.2");
+  ASSERT_GT(view.http_port, 0);
+  const std::string port = std::to_string(view.http_port), other = std::to_string(view.http_port == 1 ? 2 : 1);
+  const struct {
+    std::string host;
+    bool served;
+  } names[] = {{"127.0.0.1", true},           {"localhost:" + port, true},    {"[::1]:" + port, true},
+               {"127.0.0.2", true},           {"127.0.0.2:" + port, true},    {"wall.example", true},
+               {"WALL.example.:" + port, true}, {"[fd00::7]", true},          {"evil.example", false},
+               {"evil.example:" + port, false}, {"127.0.0.3:" + port, false}, {"127.0.0.1:" + other, false},
+               {"wall.example.evil.example", false}, {"localhost:" + port + "x", false}, {"[::1", false}};
+  for (const auto &name : names)
+    for (const char *path : {"/", "/state.js"}) {
+      SCOPED_TRACE(name.host + path);
+      const std::string answer =
+          exchange(view.http_port, std::string("GET ") + path + " HTTP/1.1\r\nHost: " + name.host + "\r\nConnection: close\r\n\r\n", "127.0.0.2");
+      if (name.served) {
+        EXPECT_EQ(status_of(answer), "HTTP/1.1 200 OK");
+        continue;
+      }
+      EXPECT_EQ(status_of(answer), "HTTP/1.1 421 Misdirected Request");
+      EXPECT_EQ(answer.find("<canvas"), std::string::npos);
+      EXPECT_EQ(answer.find("LATEST"), std::string::npos);
+    }
+  EXPECT_EQ(status_of(exchange(view.http_port, "GET /state.js HTTP/1.0\r\n\r\n", "127.0.0.2")), "HTTP/1.1 200 OK");
+  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
+}
+
+// The bridge takes the same option to the same view.
+TEST(LedsimBrowserView, TheBridgeServesTheNamesItIsGiven) {
+  child_process bridge(emulated({BRIDGE, "--listen", "127.0.0.1:0", "--to", "ddp://127.0.0.1:9", "--http",
+                                 "127.0.0.1:0", "--http-host", "bridge.example"}));
+  const std::string said = "browser view on http://127.0.0.1:";
+  ASSERT_TRUE(bridge.wait_for_output(said, 10s)) << bridge.output();
+  const int port = std::atoi(bridge.output().c_str() + bridge.output().find(said) + said.size());
+  EXPECT_EQ(status_of(exchange(port, "GET / HTTP/1.1\r\nHost: bridge.example\r\nConnection: close\r\n\r\n")), "HTTP/1.1 200 OK");
+  EXPECT_EQ(status_of(exchange(port, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n")), "HTTP/1.1 421 Misdirected Request");
+  bridge.signal(SIGTERM);
+  EXPECT_EQ(bridge.wait(10s), 0);
+}
+
+// The soft limit on descriptors set for a while (for this process and the
+// programs it starts meanwhile), then put back.
+struct descriptor_limit {
+  rlimit before{};
+  explicit descriptor_limit(rlim_t soft) {
+    getrlimit(RLIMIT_NOFILE, &before);
+    rlimit changed = before;
+    changed.rlim_cur = std::min(soft, before.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &changed);
+  }
+  ~descriptor_limit() { setrlimit(RLIMIT_NOFILE, &before); }
+};
+
+// Whether the server has closed `fd` (end of file or reset) within `limit`.
+bool closed_by_server(int fd, std::chrono::milliseconds limit) {
+  pollfd ready{fd, POLLIN, 0};
+  char buffer[4096];
+  return poll(&ready, 1, int(limit.count())) == 1 && (ready.revents & (POLLHUP | POLLERR) ||
+                                                      (read(fd, buffer, sizeof buffer) <= 0 ||
+                                                       (poll(&ready, 1, 0) == 1 && read(fd, buffer, sizeof buffer) <= 0)));
+}
+
+// What a watcher of the event stream receives, read as it comes on a thread
+// of its own.
+class event_reader {
+public:
+  explicit event_reader(int port) : fd_(connect_to("127.0.0.1", port)) {
+    const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    thread_ = std::thread([this] {
+      char buffer[65536];
+      for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+        std::lock_guard<std::mutex> hold(lock_);
+        got_.append(buffer, std::size_t(n));
+        if (got_.size() > (std::size_t(4) << 20))
+          got_.erase(0, got_.size() - (std::size_t(1) << 20)); // the latest is enough
+      }
+    });
+  }
+  ~event_reader() {
+    shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    close(fd_);
+  }
+  bool has(const std::string &text) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return got_.find(text) != std::string::npos;
+  }
+
+private:
+  int fd_;
+  std::mutex lock_;
+  std::string got_;
+  std::thread thread_;
+};
+
+// A public room's worst: 100 clients that send their request a byte at a
+// time, then 1000 that connect and send nothing, while a client sends the
+// wall its frames and a browser watches. Every frame arrives in order, the
+// watcher sees the last, the connections beyond the cap are closed at once,
+// the CPU stays low, and then a real Chromium gets the page. (Before: with
+// 1000 idle connections the page was served to nobody for over 30 s, and
+// the simulator burnt 9.8 CPU seconds in those 30 s.)
+TEST(LedsimBrowserView, AStormOfSlowAndIdleConnectionsHoldsUpNeitherTheWallNorTheNextBrowser) {
+  if (!have_chromium())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
+  const descriptor_limit enough(4096);
+  const std::string log = testing::TempDir() + "ledsim_http_storm.log";
+  browser_view view({"--log", log});
+  ASSERT_GT(view.http_port, 0);
+  const pid_t pid = view.simulator.program.pid();
+  event_reader watcher(view.http_port);
+  const double cpu_before = cpu_seconds(pid);
+  const auto started = std::chrono::steady_clock::now();
+
+  std::vector<int> slow, idle;
+  for (int i = 0; i < 100; ++i)
+    slow.push_back(connect_to("127.0.0.1", view.http_port));
+  for (int i = 0; i < 1000; ++i)
+    idle.push_back(connect_to("127.0.0.1", view.http_port));
+  ASSERT_EQ(std::count(idle.begin(), idle.end(), -1) + std::count(slow.begin(), slow.end(), -1), 0);
+  std::thread trickle([&] {
+    const std::string request = "GET /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    for (const char c : request) {
+      for (const int fd : slow)
+        send(fd, &c, 1, MSG_NOSIGNAL); // one refused already fails: no matter
+      std::this_thread::sleep_for(40ms); // under the time-out between bytes, 2.5 s in all
+    }
+  });
+
+  constexpr int FRAMES = 500;
+  raw_client client(view.simulator.port);
+  ASSERT_TRUE(client.connected);
+  for (int n = 0; n < FRAMES; ++n) {
+    client.send_bytes(frame_message(n));
+    std::this_thread::sleep_for(5ms);
+  }
+  trickle.join();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double cpu = cpu_seconds(pid) - cpu_before;
+  EXPECT_LT(cpu, 0.25 * seconds) << "CPU seconds in " << seconds << " s";
+  std::printf("%.2f CPU seconds in the storm's %.1f s\n", cpu, seconds);
+
+  // The idle connections all came after the cap was full: refused at once.
+  int closed = 0;
+  for (const int fd : idle)
+    closed += closed_by_server(fd, 100ms);
+  EXPECT_GE(closed, 1000 - HTTP_VIEW_CONNECTIONS) << "idle connections the server let go of at once";
+  char last[8];
+  std::snprintf(last, sizeof last, "%02x%02x00", (FRAMES - 1) >> 8, (FRAMES - 1) & 255);
+  EXPECT_TRUE(poll_until([&] { return watcher.has("\"leds\":\"" + std::string(last)); }, 5s))
+      << "the watcher stopped getting the view";
+
+  // A new browser gets the page, the status filled from the server's data,
+  // while the test still holds all those sockets open.
+  std::string status;
+  const std::string connected = "connected on 127.0.0.1:" + std::to_string(view.simulator.port);
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_TRUE(poll_until([&] { return (status = chromium_status(view.http_port)).find(connected) != std::string::npos; }, 30s,
+                         100ms))
+      << status;
+  std::printf("page served %.1f s after the storm\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+  for (const int fd : slow)
+    close(fd);
+  for (const int fd : idle)
+    close(fd);
+  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
+
+  std::vector<wall_frame> frames;
+  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
+  ASSERT_EQ(frames.size(), std::size_t(FRAMES));
+  for (int n = 0; n < FRAMES; ++n)
+    ASSERT_EQ(frames[std::size_t(n)].rgb[0] * 256 + frames[std::size_t(n)].rgb[1], n) << "frames in order";
+}
+
+// With every descriptor taken (by watchers of the browser view), a second
+// OPC client cannot be accepted: the simulator says so once, tries again
+// every 100 ms without spinning, serves the client it has meanwhile, and
+// takes the new one once descriptors are free, saying so once. (Before, the
+// accept loop spun: 3.7 CPU seconds in 3 s.)
+TEST(LedsimBrowserView, WithNoDescriptorLeftTheOpcServerBacksOffAndServesOn) {
+  constexpr int LIMIT = 48;
+  const std::string log = testing::TempDir() + "ledsim_no_descriptors.log";
+  std::unique_ptr<browser_view> view;
+  {
+    const descriptor_limit low(LIMIT); // the simulator inherits it
+    view = std::make_unique<browser_view>(std::vector<std::string>{"--log", log});
+  }
+  ASSERT_GT(view->http_port, 0);
+  const pid_t pid = view->simulator.program.pid();
+  raw_client first(view->simulator.port);
+  ASSERT_TRUE(first.connected);
+  for (int n = 0; n < 5; ++n)
+    first.send_bytes(frame_message(n));
+  std::vector<std::unique_ptr<event_reader>> watchers;
+  while (descriptors(pid) < LIMIT && watchers.size() < std::size_t(LIMIT)) {
+    const int held = descriptors(pid);
+    watchers.push_back(std::make_unique<event_reader>(view->http_port));
+    ASSERT_TRUE(poll_until([&] { return descriptors(pid) > held; }, 2s)) << "a watcher was not taken";
+  }
+  ASSERT_EQ(descriptors(pid), LIMIT);
+
+  std::this_thread::sleep_for(1100ms); // the first client falls silent: a newer one may take its place
+  raw_client second(view->simulator.port);
+  ASSERT_TRUE(second.connected); // in the backlog
+  ASSERT_TRUE(poll_until([&] { return view->simulator.program.output().find("cannot accept") != std::string::npos; }, 2s));
+  const double cpu_before = cpu_seconds(pid);
+  std::this_thread::sleep_for(2s);
+  const double cpu = cpu_seconds(pid) - cpu_before;
+  EXPECT_LT(cpu, 0.3) << "CPU seconds in 2 s of failing to accept";
+  std::printf("%.2f CPU seconds in 2 s of failing to accept\n", cpu);
+  for (int n = 5; n < 10; ++n)
+    first.send_bytes(frame_message(n)); // the client it has is served on
+  std::this_thread::sleep_for(300ms);
+
+  watchers.clear();
+  // Once the first has been silent for a second again, the second takes over.
+  for (int n = 10; n < 15; ++n)
+    second.send_bytes(frame_message(n));
+  char last[8];
+  std::snprintf(last, sizeof last, "%02x%02x00", 0, 14);
+  EXPECT_TRUE(view_shows(view->http_port, last));
+  EXPECT_EQ(view->simulator.stop(SIGTERM), 0);
+  const std::string said = view->simulator.program.output();
+  EXPECT_EQ(count_of(said, "ledsim: cannot accept a connection: Too many open files; trying again every 100 ms\n"), 1u)
+      << said;
+  EXPECT_EQ(count_of(said, "ledsim: accepting connections again\n"), 1u) << said;
+  std::vector<wall_frame> frames;
+  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
+  ASSERT_EQ(frames.size(), 15u);
+  for (int n = 0; n < 15; ++n) {
+    EXPECT_EQ(frames[std::size_t(n)].rgb[1], n) << "frames in order";
+    EXPECT_EQ(frames[std::size_t(n)].connection, n < 10 ? 0 : 1);
+  }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "loopback_opc_server.h"
 #include "simulator_process.h"
 #include "opcgd.h"
+#include "raw_opc_client.h"
 #include "wait_until.h"
 
 #include <arpa/inet.h>
@@ -121,6 +122,32 @@ TEST(LedsimProgram, SigintEndsItToo) {
   std::string rest;
   EXPECT_EQ(sim.stop(SIGINT, &rest), 0);
   EXPECT_NE(rest.find("frames: 0\n"), std::string::npos) << rest;
+}
+
+// An empty set-pixel-colours message (on the wall's channel or the
+// broadcast one) sets no pixel: it is no frame in the log, the summary or
+// the connection's count.
+TEST(LedsimProgram, EmptyMessagesAreNoFrames) {
+  const std::string log = testing::TempDir() + "ledsim_empty.log";
+  simulator sim({"--listen", "127.0.0.1:0", "--log", log});
+  ASSERT_GT(sim.port, 0);
+  raw_client client(sim.port);
+  ASSERT_TRUE(client.connected);
+  const std::vector<u8> empty = {0, 0, 0, 0}, empty_broadcast = {255, 0, 0, 0}; // channel, command, length 0
+  for (const u8 red : {10, 20, 30}) {
+    client.send_bytes(opc_message(0, 0, std::vector<u8>(3 * 512, red)));
+    for (const auto *message : {&empty, &empty_broadcast, &empty})
+      client.send_bytes(*message);
+  }
+  usleep(300000);
+  std::string rest;
+  EXPECT_EQ(sim.stop(SIGTERM, &rest), 0);
+  EXPECT_NE(rest.find("frames: 3\n"), std::string::npos) << rest;
+  std::vector<wall_frame> frames;
+  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
+  ASSERT_EQ(frames.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(frames[i].rgb[0], 10 * (i + 1));
 }
 
 TEST(LedsimProgram, BadOptionsAreRefused) {

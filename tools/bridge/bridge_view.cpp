@@ -3,6 +3,7 @@
 #include "http_view.h"
 #include "monotonic_now.h"
 
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -65,11 +66,14 @@ void run(bridge_view_s *v) {
 
 } // namespace
 
-bridge_view_t bridge_view_init(const tool_address &address, const std::string &listen, bridge_feed_t feed,
+bridge_view_t bridge_view_init(const tool_address &address, const std::vector<std::string> &names,
+                               const std::string &listen, bridge_feed_t feed,
                                const std::vector<bridge_output_t> &outputs, const pixel_levels &levels) {
-  http_view_t http = http_view_init(address);
+  http_view_t http = http_view_init(address, names);
   if (!http)
     return nullptr;
+  std::fprintf(stderr, "ledwall-bridge: browser view on http://%s/\n",
+               tool_address_text({http_view_host(http), http_view_port(http)}).c_str());
   auto *v = new bridge_view_s;
   v->http = http;
   v->listen = listen;

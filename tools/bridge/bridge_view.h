@@ -15,9 +15,11 @@ struct bridge_view_s;
 using bridge_view_t = bridge_view_s *;
 
 // Serves at `address`; null, with a message on stderr, when it cannot (or
-// this build has no browser view). `listen` is what the first line says the
+// this build has no browser view); `names` are further host names it may be
+// reached by (http_view.h). `listen` is what the first line says the
 // bridge listens on. The feed and the outputs must outlive the view.
-bridge_view_t bridge_view_init(const tool_address &address, const std::string &listen, bridge_feed_t feed,
+bridge_view_t bridge_view_init(const tool_address &address, const std::vector<std::string> &names,
+                               const std::string &listen, bridge_feed_t feed,
                                const std::vector<bridge_output_t> &outputs, const pixel_levels &levels);
 
 // Waits for the thread (the feed must be stopped first) and stops serving. Accepts null.

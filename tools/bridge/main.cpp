@@ -49,6 +49,9 @@ as it arrives, to LED controllers.
   --idle-hold SECONDS  hold the wall black this long after the client leaves
                        (default 15), then stop sending
   --http HOST:PORT     show the frames as they go out in web browsers
+  --http-host NAME     a further name that view may be reached by (any number);
+                       besides 127.0.0.1, localhost, ::1 and the --http address,
+                       other names are refused (DNS rebinding)
   --help, --version
 Ends on SIGINT or SIGTERM (E1.31 streams are ended first).
 )";
@@ -61,6 +64,7 @@ struct options {
   double idle_hold_s = 15;
   bool http = false;
   tool_address http_address;
+  std::vector<std::string> http_names;
 };
 
 int stop_fd = -1; // the write end of the stop pipe, for the signal handler
@@ -86,13 +90,14 @@ int bad(const char *option, const char *text, const std::string &why) {
 
 // The options into *o; -1 to go on, else the exit status.
 int parse_options(int argc, char **argv, options *o) {
-  enum { LISTEN = 1, TO, BRIGHTNESS, GAMMA, IDLE_HOLD, HTTP, HELP, VERSION };
+  enum { LISTEN = 1, TO, BRIGHTNESS, GAMMA, IDLE_HOLD, HTTP, HTTP_HOST, HELP, VERSION };
   const option table[] = {{"listen", required_argument, nullptr, LISTEN},
                           {"to", required_argument, nullptr, TO},
                           {"brightness", required_argument, nullptr, BRIGHTNESS},
                           {"gamma", required_argument, nullptr, GAMMA},
                           {"idle-hold", required_argument, nullptr, IDLE_HOLD},
                           {"http", required_argument, nullptr, HTTP},
+                          {"http-host", required_argument, nullptr, HTTP_HOST},
                           {"help", no_argument, nullptr, HELP},
                           {"version", no_argument, nullptr, VERSION},
                           {nullptr, 0, nullptr, 0}};
@@ -139,6 +144,13 @@ int parse_options(int argc, char **argv, options *o) {
       std::fputs("ledwall-bridge: this build has no browser view (--http): it was built without cpp-httplib\n", stderr);
       return 2;
 #endif
+    case HTTP_HOST: {
+      std::string name;
+      if (!tool_address_parse_name(optarg, &name, &why))
+        return bad("--http-host", optarg, why);
+      o->http_names.push_back(name);
+      break;
+    }
     case HELP: std::fputs(USAGE, stdout); return 0;
     case VERSION: std::printf("ledwall-bridge %s\n", LEDWALL_VERSION); return 0;
     default:
@@ -208,7 +220,7 @@ bool start(const options &o, bridge *b) {
   const std::string listen = tool_address_text({o.listen.host, ledsim_server_port(b->server)});
 #ifdef BRIDGE_HTTP
   if (o.http) {
-    b->view = bridge_view_init(o.http_address, listen, b->feed, b->outputs, settings.levels);
+    b->view = bridge_view_init(o.http_address, o.http_names, listen, b->feed, b->outputs, settings.levels);
     if (!b->view)
       return false;
   }

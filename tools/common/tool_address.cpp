@@ -1,5 +1,7 @@
 #include "tool_address.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <netdb.h>
 
@@ -51,6 +53,23 @@ bool tool_address_parse(const char *text, tool_address *address, std::string *wh
   if (!parse_port(port, &address->port, why))
     return false;
   address->host = host.empty() ? TOOL_ADDRESS_DEFAULT_HOST : host;
+  return true;
+}
+
+bool tool_address_parse_name(const char *text, std::string *name, std::string *why) {
+  std::string t = text ? text : "";
+  if (t.size() > 2 && t.front() == '[' && t.back() == ']')
+    t = t.substr(1, t.size() - 2);
+  const std::size_t colons = std::size_t(std::count(t.begin(), t.end(), ':'));
+  const bool fits = !t.empty() && std::all_of(t.begin(), t.end(), [](unsigned char c) {
+    return std::isalnum(c) || c == '-' || c == '.' || c == ':' || c == '_';
+  });
+  if (!fits || colons == 1) {
+    *why = colons == 1 ? "give the name without a port" : "a host name or address (letters, digits, '-', '.', ':')";
+    return false;
+  }
+  std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  *name = t;
   return true;
 }
 

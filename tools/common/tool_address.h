@@ -25,6 +25,11 @@ struct tool_address {
 // False, with the reason in *why, when `text` is no address of the forms above.
 bool tool_address_parse(const char *text, tool_address *address, std::string *why);
 
+// A host name or address without a port (NAME, 192.168.1.20, ::1 or [::1]),
+// as the tools' --http-host takes it: into *name in lower case, without
+// brackets. False, with the reason in *why, for anything else.
+bool tool_address_parse_name(const char *text, std::string *name, std::string *why);
+
 // The address as a user writes it: "127.0.0.1:7890", "[::1]:7890".
 std::string tool_address_text(const tool_address &address);
 

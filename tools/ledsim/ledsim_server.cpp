@@ -20,6 +20,10 @@
 namespace {
 
 constexpr long long IDLE_GIVES_WAY_NS = 1'000'000'000;
+// After accepting failed for want of a descriptor or memory, the time until
+// the next try: the waiting connection keeps the socket readable, and
+// trying at once would spin.
+constexpr long long ACCEPT_RETRY_NS = 100'000'000;
 
 } // namespace
 
@@ -29,6 +33,8 @@ struct ledsim_server_s {
   ledsim_faults faults;
   bool listening = false;
   long long started_ns = 0;
+  bool accept_failing = false;     // said once, and once more when it works again
+  long long accept_retry_ns = 0;   // no accepting before this (monotonic)
 
   int client = -1;
   int frames_on_client = 0;
@@ -68,7 +74,8 @@ void on_message(void *user, const opc_message &m) {
   // A connection due to close shows nothing more, even from the same read.
   if (s->faults.close_after_frames > 0 && s->frames_on_client >= s->faults.close_after_frames)
     return;
-  if (m.command != OPC_COMMAND_SET_PIXELS || (m.channel != 0 && m.channel != OPC_BROADCAST_CHANNEL))
+  // An empty message sets no pixel: it is no frame.
+  if (m.command != OPC_COMMAND_SET_PIXELS || (m.channel != 0 && m.channel != OPC_BROADCAST_CHANNEL) || m.length == 0)
     return;
   // Whole pixels only; the stream keeps at most one wall's worth of bytes.
   const std::size_t bytes = m.kept / 3 * 3;
@@ -186,7 +193,10 @@ step serve_once(ledsim_server_t s, int stop_fd, int wait_ms, bool *busy) {
   // or when the current client has been silent (while we were reading) for
   // a second. Until then the listening socket is left out of the poll.
   const bool silent = s->client >= 0 && now - s->client_heard_ns > IDLE_GIVES_WAY_NS;
-  const bool accepting = s->listening && !paused && (s->client < 0 || silent);
+  const bool retry_wait = now < s->accept_retry_ns;
+  const bool accepting = s->listening && !paused && !retry_wait && (s->client < 0 || silent);
+  if (retry_wait && s->listening && (s->client < 0 || silent))
+    timeout_ms = int(std::min<long long>(timeout_ms, (s->accept_retry_ns - now) / 1'000'000 + 1));
   pollfd fds[3] = {{stop_fd, POLLIN, 0}, {accepting ? s->listen_fd : -1, POLLIN, 0},
                    {paused ? -1 : s->client, POLLIN, 0}};
   if (poll(fds, 3, timeout_ms) < 0) {
@@ -211,8 +221,19 @@ step serve_once(ledsim_server_t s, int stop_fd, int wait_ms, bool *busy) {
 
   if (fds[1].revents) {
     const int fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd >= 0)
+    if (fd >= 0) {
+      if (s->accept_failing)
+        std::fprintf(stderr, "ledsim: accepting connections again\n");
+      s->accept_failing = false;
       take_client(s, fd);
+    } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      // The current client, if any, is served on meanwhile.
+      if (!s->accept_failing)
+        std::fprintf(stderr, "ledsim: cannot accept a connection: %s; trying again every %lld ms\n",
+                     std::strerror(errno), ACCEPT_RETRY_NS / 1'000'000);
+      s->accept_failing = true;
+      s->accept_retry_ns = monotonic_ns() + ACCEPT_RETRY_NS;
+    }
   }
   return step::go_on;
 }

@@ -8,6 +8,10 @@
 // by a client that goes away is dropped. Whatever a client sends, memory stays
 // bounded and the next client is served. A client that has sent nothing for a
 // second gives way to a newer one, so a silent connection cannot lock the wall.
+// An empty set-pixel-colours message is no frame: it changes and counts
+// nothing. When a connection cannot be accepted for want of descriptors or
+// memory, the server says so once, tries again every 100 ms (serving the
+// client it has meanwhile) and says so again once it can.
 //
 // For rehearsing failures the server can stop reading for a while, close each
 // connection after some frames, or refuse connections for a while at start.

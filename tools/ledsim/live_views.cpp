@@ -84,11 +84,12 @@ void showing_thread(live_views_t live) {
 
 } // namespace
 
-live_views_t live_views_init(const std::string &address, bool terminal, const tool_address *http) {
+live_views_t live_views_init(const std::string &address, bool terminal, const tool_address *http,
+                             const std::vector<std::string> &http_names) {
   auto *live = new live_views_s;
   if (http) {
 #ifdef LEDSIM_HTTP
-    live->http = http_view_init(*http);
+    live->http = http_view_init(*http, http_names);
     if (!live->http) {
       delete live;
       return nullptr;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline constexpr int LIVE_VIEWS_MAX_RATE = 100;
 
@@ -23,9 +24,11 @@ using live_views_t = live_views_s *;
 
 // `address` is what the status line says the simulator listens on. A view in
 // this terminal (standard output) with `terminal`, in browsers at `http` when
-// it is not null. Null, with a message on stderr, when a view cannot start
+// it is not null, reached also by the host names `http_names` (besides its
+// own: http_view.h). Null, with a message on stderr, when a view cannot start
 // (or this build has no browser view).
-live_views_t live_views_init(const std::string &address, bool terminal, const tool_address *http);
+live_views_t live_views_init(const std::string &address, bool terminal, const tool_address *http,
+                             const std::vector<std::string> &http_names = {});
 
 // For the OPC thread: a frame came.
 void live_views_frame(live_views_t live, const wall_frame &frame);

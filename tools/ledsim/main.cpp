@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -33,6 +34,9 @@ A simulator of the 32x16 LED wall: an Open Pixel Control server.
   --view                  show the wall in this terminal (24-bit colour)
   --http HOST:PORT        show it in web browsers at http://HOST:PORT/ (the same forms;
                           anyone who can reach the address can watch)
+  --http-host NAME        a further name the browser view may be reached by (any
+                          number); besides 127.0.0.1, localhost, ::1 and the --http
+                          address, other names are refused (DNS rebinding)
   --log FILE              write every frame with its receive time (text)
   --gif FILE              write an animated GIF at the received timing
   --gif-scale N           GIF pixels per LED (default 8)
@@ -50,6 +54,7 @@ struct options {
   tool_address listen{TOOL_ADDRESS_DEFAULT_HOST, 7890};
   bool http = false;
   tool_address http_address;
+  std::vector<std::string> http_names;
   bool view = false;
   frame_recorder_paths record;
   const char *summary_path = nullptr;
@@ -97,10 +102,11 @@ bool parse_address(const char *option, const char *text, tool_address *address) 
 
 // The options into *o; -1 to go on, else the exit status.
 int parse_options(int argc, char **argv, options *o) {
-  enum { LISTEN = 1, VIEW, HTTP, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
+  enum { LISTEN = 1, VIEW, HTTP, HTTP_HOST, LOG, GIF, GIF_SCALE, SHEET, SHEET_SCALE, SHEET_COLUMNS, SUMMARY, PAUSE, CLOSE, REFUSE, HELP };
   const option table[] = {{"listen", required_argument, nullptr, LISTEN},
                           {"view", no_argument, nullptr, VIEW},
                           {"http", required_argument, nullptr, HTTP},
+                          {"http-host", required_argument, nullptr, HTTP_HOST},
                           {"log", required_argument, nullptr, LOG},
                           {"gif", required_argument, nullptr, GIF},
                           {"gif-scale", required_argument, nullptr, GIF_SCALE},
@@ -120,6 +126,15 @@ int parse_options(int argc, char **argv, options *o) {
     case LISTEN: if (!parse_address("listen", optarg, &o->listen)) return 1; break;
     case VIEW: o->view = true; break;
     case HTTP: if (!parse_address("http", optarg, &o->http_address)) return 1; o->http = true; break;
+    case HTTP_HOST: {
+      std::string name, why;
+      if (!tool_address_parse_name(optarg, &name, &why)) {
+        std::fprintf(stderr, "ledsim: bad name for --http-host: '%s': %s\n", optarg, why.c_str());
+        return 1;
+      }
+      o->http_names.push_back(name);
+      break;
+    }
     case LOG: r.log = optarg; break;
     case GIF: r.gif = optarg; break;
     case GIF_SCALE: ok = parse_int(optarg, &r.gif_scale) && r.gif_scale >= 4; break;
@@ -199,7 +214,7 @@ bool start(const options &o, simulator *sim) {
   std::fprintf(stderr, "ledsim: listening on port %d\n", ledsim_server_port(sim->server));
   if (o.view || o.http) {
     const std::string address = tool_address_text({o.listen.host, ledsim_server_port(sim->server)});
-    sim->live = live_views_init(address, o.view, o.http ? &o.http_address : nullptr);
+    sim->live = live_views_init(address, o.view, o.http ? &o.http_address : nullptr, o.http_names);
     if (!sim->live)
       return false;
   }
