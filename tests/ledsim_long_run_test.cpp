@@ -212,10 +212,10 @@ long unread_bytes(int port) {
   return -1;
 }
 
-// Sends `count` empty frames (a header each) and waits until the simulator
-// has read them all.
-void send_empty_frames(const raw_client &client, int port, int count) {
-  const std::vector<u8> one = opc_message(0, 0, {});
+// Sends `count` frames of one pixel each (the smallest frame: an empty
+// message is none) and waits until the simulator has read them all.
+void send_small_frames(const raw_client &client, int port, int count) {
+  const std::vector<u8> one = opc_message(0, 0, {1, 2, 3});
   std::vector<u8> batch;
   for (int i = 0; i < 10'000; ++i)
     batch.insert(batch.end(), one.begin(), one.end());
@@ -239,9 +239,9 @@ TEST(LedsimLongRun, AMillionMessagesLeaveTheMemoryWhereAHundredThousandDid) {
   raw_client client(sim.port);
   ASSERT_TRUE(client.connected);
 
-  send_empty_frames(client, sim.port, 100'000);
+  send_small_frames(client, sim.port, 100'000);
   const long at_100k = sim.resident_kb();
-  send_empty_frames(client, sim.port, 900'000);
+  send_small_frames(client, sim.port, 900'000);
   const long at_1m = sim.resident_kb();
   std::printf("resident: %ld kB after 100 000 messages, %ld kB after 1 000 000\n", at_100k, at_1m);
   ASSERT_GT(at_100k, 0);
