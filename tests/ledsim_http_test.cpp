@@ -406,6 +406,58 @@ TEST(LedsimBrowserView, AnEndlessRequestBodyIsNotReadAndItsConnectionIsClosed) {
   EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
 }
 
+// A request line or a header line that never ends: cpp-httplib would take
+// it into memory however long it grew, so the view cuts a connection once it
+// has sent more than its share. Sent as fast as the client can until the
+// server closes (end of file) or 5 s pass; the client's own send buffer is
+// kept small so that what it counts is near what the server took in. (Before,
+// an endless header line of 256 MB grew the simulator by 272 MB.)
+TEST(LedsimBrowserView, AnEndlessRequestOrHeaderLineIsCut) {
+  browser_view view({});
+  ASSERT_GT(view.http_port, 0);
+  const pid_t pid = view.simulator.program.pid();
+  const long peak_before = status_kb(pid, "VmHWM");
+  const struct {
+    const char *what, *head;
+  } lines[] = {{"request line", "GET /"}, {"header line", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: "}};
+  const std::string piece(1 << 16, 'x');
+  for (const auto &line : lines) {
+    SCOPED_TRACE(line.what);
+    const int fd = connect_to("127.0.0.1", view.http_port);
+    ASSERT_GE(fd, 0);
+    const int buffer = 1 << 16;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    ASSERT_GT(send(fd, line.head, std::strlen(line.head), MSG_NOSIGNAL), 0);
+    std::size_t sent = 0;
+    bool closed = false;
+    for (const auto give_up = std::chrono::steady_clock::now() + 5s; !closed && std::chrono::steady_clock::now() < give_up;) {
+      pollfd ready{fd, POLLIN | POLLOUT, 0};
+      poll(&ready, 1, 100);
+      char answer[512];
+      if (ready.revents & (POLLIN | POLLHUP | POLLERR))
+        closed = recv(fd, answer, sizeof answer, MSG_DONTWAIT) <= 0; // a 400 answer may come first
+      else if (ready.revents & POLLOUT)
+        sent += std::size_t(std::max(ssize_t(0), send(fd, piece.data(), piece.size(), MSG_DONTWAIT | MSG_NOSIGNAL)));
+    }
+    close(fd);
+    EXPECT_TRUE(closed) << sent / 1024 << " KiB sent in 5 s";
+    std::printf("%s: %zu KiB sent before the view closed it\n", line.what, sent / 1024);
+    // The share, what the view takes in until it looks again (50 ms), the buffers:
+    // a few MB. Uncut, 5 s make hundreds.
+    EXPECT_LT(sent, std::size_t(16) << 20);
+  }
+  const long grown = status_kb(pid, "VmHWM") - peak_before;
+  std::printf("%ld kB more at the peak\n", grown);
+  EXPECT_LT(grown, 16 * 1024) << "kB more at the peak";
+  EXPECT_EQ(status_of(exchange(view.http_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
+  EXPECT_EQ(count_of(view.simulator.program.output(),
+                     "ledsim: cut a browser view connection that sent more than " +
+                         std::to_string(HTTP_VIEW_RECEIVE_MAX_BYTES) + " bytes\n"),
+            1u);
+}
+
 // Against DNS rebinding: a page or its data goes only to a request that
 // names the view by one of its own names (with or without its port); others
 // get 421 and nothing of the wall. A request without a Host header comes

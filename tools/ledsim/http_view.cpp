@@ -7,15 +7,21 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <condition_variable>
@@ -52,6 +58,12 @@ struct http_view_s {
   bool gate_stopping = false;
   int gate_socket = -1; // a duplicate of the listening socket, the gate's own
   std::thread gate;
+
+  // The watch on what connections send (its thread waits on gate_changed).
+  sockaddr_storage address{};  // the listening socket's own
+  DIR *descriptors = nullptr;  // /proc/self/fd, opened once: a walk takes no descriptor
+  int cut = 0;                 // connections cut for sending too much
+  std::thread watch;
 
   std::mutex lock;
   std::condition_variable changed;
@@ -261,6 +273,113 @@ void gate_thread(http_view_t view) {
   }
 }
 
+// The watch. cpp-httplib 0.11 reads a request line or a header line into
+// memory however long it grows, and hands out neither the line nor the
+// connection's socket; so a thread of the view's own looks at every socket
+// of the process now and then and cuts (shuts down, never closes: the socket
+// is cpp-httplib's) a connection of the view that has received more than
+// HTTP_VIEW_RECEIVE_MAX_BYTES. cpp-httplib then reads the end of the stream
+// and lets the connection go with its line. What a connection sends beyond
+// its share until the next look is what cpp-httplib takes into memory: at
+// the 70 MB/s it reads a line on loopback, 50 ms make a few megabytes (200 ms
+// made 26 MB). A look costs a few system calls per descriptor, and none is
+// made while the view has no connection.
+constexpr auto WATCH_PERIOD = std::chrono::milliseconds(50);
+
+// The kernel's struct tcp_info (linux/tcp.h) as far as tcpi_bytes_received
+// (Linux 4.1 on). glibc's netinet/tcp.h, which cpp-httplib includes, declares
+// it only up to tcpi_total_retrans, and the two headers cannot be included
+// together; the kernel only ever appends to it, so these offsets hold on
+// every architecture.
+struct kernel_tcp_info {
+  std::uint8_t state[8];    // tcpi_state to tcpi_fastopen_client_fail
+  std::uint32_t counts[24]; // tcpi_rto to tcpi_total_retrans
+  std::uint64_t pacing_rate, max_pacing_rate, bytes_acked, bytes_received;
+};
+static_assert(offsetof(kernel_tcp_info, bytes_received) == 128);
+
+bool is_wildcard(const sockaddr_storage &a) {
+  if (a.ss_family == AF_INET)
+    return reinterpret_cast<const sockaddr_in &>(a).sin_addr.s_addr == htonl(INADDR_ANY);
+  return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6 &>(a).sin6_addr);
+}
+
+bool same_address(const sockaddr_storage &a, const sockaddr_storage &b) {
+  if (a.ss_family != b.ss_family)
+    return false;
+  if (a.ss_family == AF_INET)
+    return reinterpret_cast<const sockaddr_in &>(a).sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in &>(b).sin_addr.s_addr;
+  return IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6 &>(a).sin6_addr,
+                            &reinterpret_cast<const sockaddr_in6 &>(b).sin6_addr);
+}
+
+int socket_option(int fd, int level, int name) {
+  int value = -1;
+  socklen_t size = sizeof value;
+  return getsockopt(fd, level, name, &value, &size) == 0 ? value : -1;
+}
+
+// Whether `fd` is a connection of the view (a TCP socket, not listening, on
+// the view's own address and port: neither the OPC server's nor a bridge
+// output's) that has received more than its share.
+bool sent_too_much(http_view_t view, int fd) {
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  if (socket_option(fd, SOL_SOCKET, SO_PROTOCOL) != IPPROTO_TCP || socket_option(fd, SOL_SOCKET, SO_ACCEPTCONN) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0 ||
+      (local.ss_family != AF_INET && local.ss_family != AF_INET6))
+    return false;
+  // Both families keep the port at the same place.
+  if (ntohs(reinterpret_cast<const sockaddr_in &>(local).sin_port) != view->port ||
+      (!is_wildcard(view->address) && !same_address(local, view->address)))
+    return false;
+  kernel_tcp_info info{};
+  size = sizeof info;
+  return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && size >= sizeof info &&
+         info.bytes_received > std::uint64_t(HTTP_VIEW_RECEIVE_MAX_BYTES);
+}
+
+// Cuts the view's connections that sent too much; how many.
+int cut_greedy_connections(http_view_t view) {
+  int cut = 0;
+  rewinddir(view->descriptors); // lists the descriptors as they are now
+  while (const dirent *entry = readdir(view->descriptors)) {
+    char *end = nullptr;
+    const long number = std::strtol(entry->d_name, &end, 10);
+    struct stat what {};
+    if (*end || end == entry->d_name || number == dirfd(view->descriptors) || fstat(int(number), &what) != 0 ||
+        !S_ISSOCK(what.st_mode) || !sent_too_much(view, int(number)))
+      continue;
+    // The number may have been closed and given to a new connection since:
+    // checked again through a duplicate, which keeps the socket it names, it
+    // is cut only if it still sent too much (a new one has sent nothing).
+    // Without a descriptor to spare, the number itself is checked again.
+    const int own = fcntl(int(number), F_DUPFD_CLOEXEC, 0);
+    const int checked = own >= 0 ? own : int(number);
+    if (sent_too_much(view, checked) && shutdown(checked, SHUT_RDWR) == 0)
+      ++cut;
+    if (own >= 0)
+      close(own);
+  }
+  return cut;
+}
+
+void watch_thread(http_view_t view) {
+  std::unique_lock<std::mutex> hold(view->gate_lock);
+  while (!view->gate_changed.wait_for(hold, WATCH_PERIOD, [view] { return view->gate_stopping; })) {
+    if (view->connections == 0) // nothing of the view's to look at
+      continue;
+    hold.unlock();
+    const int cut = cut_greedy_connections(view);
+    if (cut > 0 && view->cut == 0)
+      std::fprintf(stderr, "ledsim: cut a browser view connection that sent more than %d bytes\n",
+                   HTTP_VIEW_RECEIVE_MAX_BYTES);
+    view->cut += cut;
+    hold.lock();
+  }
+}
+
 // The queue's enqueue returns nothing in cpp-httplib 0.11 and whether it
 // took the task in 0.18; the queue is written for either.
 using enqueue_result = decltype(std::declval<httplib::TaskQueue &>().enqueue(std::function<void()>()));
@@ -300,7 +419,7 @@ http_view_t http_view_init(const tool_address &address, const std::vector<std::s
   view->server.set_write_timeout(HTTP_VIEW_WRITE_TIMEOUT_S, 0);
   view->server.set_read_timeout(HTTP_VIEW_READ_TIMEOUT_S, 0);
   view->server.set_keep_alive_timeout(HTTP_VIEW_IDLE_TIMEOUT_S);
-  view->server.set_keep_alive_max_count(16);
+  view->server.set_keep_alive_max_count(HTTP_VIEW_KEEP_ALIVE_REQUESTS);
   view->server.set_payload_max_length(HTTP_VIEW_BODY_MAX_BYTES);
   view->server.set_pre_routing_handler([v](const httplib::Request &request, httplib::Response &response) {
     if (request.method != "GET" && request.method != "HEAD")
@@ -326,15 +445,32 @@ http_view_t http_view_init(const tool_address &address, const std::vector<std::s
   }
   view->names = view_names(host, names);
   view->gate_socket = fcntl(view->server.listening_socket(), F_DUPFD_CLOEXEC, 0);
-  if (view->gate_socket < 0) {
+  const int listing = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  view->descriptors = listing >= 0 ? fdopendir(listing) : nullptr;
+  if (view->gate_socket < 0 || !view->descriptors) {
     std::fprintf(stderr, "ledsim: cannot serve the browser view: %s\n", std::strerror(errno));
+    if (view->gate_socket >= 0)
+      close(view->gate_socket);
+    if (view->descriptors)
+      closedir(view->descriptors);
+    else if (listing >= 0)
+      close(listing);
     return nullptr;
   }
   // cpp-httplib listens with a backlog of 5, which a burst of connections
   // overflows (each then waits a second for its SYN to be sent again);
   // listening again only sets a longer one.
   listen(view->gate_socket, 128);
+  // Connections inherit the listening socket's receive buffer: a small one
+  // (a browser's requests are small) keeps what a cut connection still has
+  // queued for cpp-httplib to read small too, where the kernel would let it
+  // grow to megabytes.
+  const int receive_buffer = HTTP_VIEW_RECEIVE_MAX_BYTES;
+  setsockopt(view->gate_socket, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  socklen_t address_size = sizeof view->address;
+  getsockname(view->gate_socket, reinterpret_cast<sockaddr *>(&view->address), &address_size); // bound: cannot fail
   view->gate = std::thread(gate_thread, v);
+  view->watch = std::thread(watch_thread, v);
   view->serving = std::thread([v] { v->server.listen_after_bind(); });
   return view.release();
 }
@@ -377,7 +513,11 @@ void http_view_done(http_view_t view) {
     view->serving.join();
   if (view->gate.joinable())
     view->gate.join();
+  if (view->watch.joinable())
+    view->watch.join();
   if (view->gate_socket >= 0)
     close(view->gate_socket);
+  if (view->descriptors)
+    closedir(view->descriptors);
   delete view;
 }

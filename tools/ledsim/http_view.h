@@ -13,7 +13,12 @@
 // threads. A browser that takes nothing for HTTP_VIEW_WRITE_TIMEOUT_S
 // seconds is dropped, and so is a connection that sends no request for
 // HTTP_VIEW_IDLE_TIMEOUT_S seconds or pauses in one for
-// HTTP_VIEW_READ_TIMEOUT_S seconds.
+// HTTP_VIEW_READ_TIMEOUT_S seconds. A connection that has sent more than
+// HTTP_VIEW_RECEIVE_MAX_BYTES in all is cut (looked at every 50 ms, so it
+// may send a few megabytes more first): cpp-httplib takes a request line or a header
+// line however long it is into memory, and a line that never ends would grow
+// it without limit. A browser's requests come nowhere near that (at most
+// HTTP_VIEW_KEEP_ALIVE_REQUESTS of a few hundred bytes each on one connection).
 //
 // Only GET and HEAD are served: any other request is answered 405 and its
 // connection closed before a byte of its body is read. Against DNS
@@ -39,6 +44,8 @@ inline constexpr int HTTP_VIEW_WRITE_TIMEOUT_S = 5;
 inline constexpr int HTTP_VIEW_READ_TIMEOUT_S = 3;
 inline constexpr int HTTP_VIEW_IDLE_TIMEOUT_S = 2;
 inline constexpr int HTTP_VIEW_BODY_MAX_BYTES = 4096;
+inline constexpr int HTTP_VIEW_KEEP_ALIVE_REQUESTS = 16; // on one connection
+inline constexpr int HTTP_VIEW_RECEIVE_MAX_BYTES = 65536; // per connection, in all
 inline constexpr int HTTP_VIEW_SCALE = 16; // pixels per LED of the board geometry the page scales from
 
 struct http_view_s;
