@@ -56,7 +56,9 @@ inside "scripts/build.sh" >"$work/build-logs/build.log" 2>&1 || status=$?
 step "build ended with $status (build-logs/build.log)"
 grep -E 'warning:|error:' "$work/build-logs/build.log" | sort -u | head -20 || true
 [ "$status" = 0 ] || { tail -30 "$work/build-logs/build.log"; exit "$status"; }
-inside 'eval "$(scripts/headless-sound.sh start)" && ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e' \
+# The suite's sound server is stopped after it, as the gate stops its own.
+inside 'eval "$(scripts/headless-sound.sh start)" && trap "scripts/headless-sound.sh stop" EXIT &&
+  ctest --test-dir build --output-on-failure -j"$(nproc)" -LE e2e' \
   >"$work/build-logs/tests.log" 2>&1 || status=$?
 step "native suite ended with $status (build-logs/tests.log)"
 grep -E 'tests passed|\(Failed\)|\(SEGFAULT\)|\(Timeout\)|Not Run' "$work/build-logs/tests.log" || true
