@@ -368,66 +368,40 @@ std::string chromium_status(int port) {
   return at == std::string::npos ? text.substr(0, 300) : text.substr(at + mark.size(), text.find('<', at + 1) - at - mark.size());
 }
 
-// Requests with bodies (chunked, without a length, with an absurd length)
-// that would go on for ever: the view reads none of it and closes the
-// connection, and the simulator's memory stays where it was. (Before, one
-// chunked POST of 512 MB grew it by 1015 MB.)
-TEST(LedsimBrowserView, AnEndlessRequestBodyIsNotReadAndItsConnectionIsClosed) {
+// Requests that would go on for ever, sent as fast as the client can until
+// the server closes (end of file) or 5 s pass, the client's own send buffer
+// kept small so that what it counts is near what the server took in:
+// - bodies (chunked, without a length, with an absurd length): the view reads
+//   none of it and closes the connection (before, one chunked POST of 512 MB
+//   grew the simulator by 1015 MB);
+// - a request line or a header line that never ends: cpp-httplib would take
+//   it into memory however long it grew, so the view cuts a connection once
+//   it has sent more than its share (before, an endless header line of
+//   256 MB grew the simulator by 272 MB).
+// The simulator's memory stays where it was, and the view serves on.
+TEST(LedsimBrowserView, EndlessRequestsAreCutAndTheMemoryStaysWhereItWas) {
   browser_view view({});
   ASSERT_GT(view.http_port, 0);
   const pid_t pid = view.simulator.program.pid();
   const long peak_before = status_kb(pid, "VmHWM");
+  const std::string plain(1 << 16, 'x'), chunk = "10000\r\n" + plain + "\r\n";
   const struct {
     const char *what, *head;
-    bool chunked;
-  } bodies[] = {
-      {"chunked", "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n", true},
-      {"without a length", "POST /events HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", false},
-      {"with a huge length", "PUT /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 99999999999\r\n\r\n", false}};
-  constexpr std::size_t PIECE = 1 << 16, GIVE_UP = std::size_t(256) << 20;
-  for (const auto &body : bodies) {
-    SCOPED_TRACE(body.what);
-    const int fd = connect_to("127.0.0.1", view.http_port);
-    ASSERT_GE(fd, 0);
-    std::string piece = body.chunked ? "10000\r\n" + std::string(PIECE, 'x') + "\r\n" : std::string(PIECE, 'x');
-    ASSERT_GT(send(fd, body.head, std::strlen(body.head), MSG_NOSIGNAL), 0);
-    std::size_t sent = 0;
-    while (sent < GIVE_UP && send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) == ssize_t(piece.size()))
-      sent += PIECE;
-    close(fd);
-    // What the sockets' buffers hold, no more: the server stopped reading.
-    EXPECT_LT(sent, std::size_t(32) << 20) << "the connection stayed open";
-  }
-  EXPECT_LT(status_kb(pid, "VmHWM") - peak_before, 16 * 1024) << "kB more at the peak";
-  EXPECT_EQ(status_of(exchange(view.http_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
-            "HTTP/1.1 200 OK");
-  EXPECT_EQ(status_of(exchange(view.http_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n\r\nhello")),
-            "HTTP/1.1 405 Method Not Allowed");
-  EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
-}
-
-// A request line or a header line that never ends: cpp-httplib would take
-// it into memory however long it grew, so the view cuts a connection once it
-// has sent more than its share. Sent as fast as the client can until the
-// server closes (end of file) or 5 s pass; the client's own send buffer is
-// kept small so that what it counts is near what the server took in. (Before,
-// an endless header line of 256 MB grew the simulator by 272 MB.)
-TEST(LedsimBrowserView, AnEndlessRequestOrHeaderLineIsCut) {
-  browser_view view({});
-  ASSERT_GT(view.http_port, 0);
-  const pid_t pid = view.simulator.program.pid();
-  const long peak_before = status_kb(pid, "VmHWM");
-  const struct {
-    const char *what, *head;
-  } lines[] = {{"request line", "GET /"}, {"header line", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: "}};
-  const std::string piece(1 << 16, 'x');
-  for (const auto &line : lines) {
-    SCOPED_TRACE(line.what);
+    const std::string &piece;
+  } requests[] = {
+      {"chunked body", "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n", chunk},
+      {"body without a length", "POST /events HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", plain},
+      {"body with a huge length", "PUT /state.js HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 99999999999\r\n\r\n",
+       plain},
+      {"request line", "GET /", plain},
+      {"header line", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: ", plain}};
+  for (const auto &request : requests) {
+    SCOPED_TRACE(request.what);
     const int fd = connect_to("127.0.0.1", view.http_port);
     ASSERT_GE(fd, 0);
     const int buffer = 1 << 16;
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    ASSERT_GT(send(fd, line.head, std::strlen(line.head), MSG_NOSIGNAL), 0);
+    ASSERT_GT(send(fd, request.head, std::strlen(request.head), MSG_NOSIGNAL), 0);
     std::size_t sent = 0;
     bool closed = false;
     for (const auto give_up = std::chrono::steady_clock::now() + 5s; !closed && std::chrono::steady_clock::now() < give_up;) {
@@ -435,15 +409,16 @@ TEST(LedsimBrowserView, AnEndlessRequestOrHeaderLineIsCut) {
       poll(&ready, 1, 100);
       char answer[512];
       if (ready.revents & (POLLIN | POLLHUP | POLLERR))
-        closed = recv(fd, answer, sizeof answer, MSG_DONTWAIT) <= 0; // a 400 answer may come first
+        closed = recv(fd, answer, sizeof answer, MSG_DONTWAIT) <= 0; // an answer (405, 400) may come first
       else if (ready.revents & POLLOUT)
-        sent += std::size_t(std::max(ssize_t(0), send(fd, piece.data(), piece.size(), MSG_DONTWAIT | MSG_NOSIGNAL)));
+        sent += std::size_t(
+            std::max(ssize_t(0), send(fd, request.piece.data(), request.piece.size(), MSG_DONTWAIT | MSG_NOSIGNAL)));
     }
     close(fd);
     EXPECT_TRUE(closed) << sent / 1024 << " KiB sent in 5 s";
-    std::printf("%s: %zu KiB sent before the view closed it\n", line.what, sent / 1024);
-    // The share, what the view takes in until it looks again (50 ms), the buffers:
-    // a few MB. Uncut, 5 s make hundreds.
+    std::printf("%s: %zu KiB sent before the view closed it\n", request.what, sent / 1024);
+    // The share, what the view takes in until it looks again (50 ms), the
+    // buffers: a few MB. Uncut, 5 s make hundreds.
     EXPECT_LT(sent, std::size_t(16) << 20);
   }
   const long grown = status_kb(pid, "VmHWM") - peak_before;
@@ -451,6 +426,8 @@ TEST(LedsimBrowserView, AnEndlessRequestOrHeaderLineIsCut) {
   EXPECT_LT(grown, 16 * 1024) << "kB more at the peak";
   EXPECT_EQ(status_of(exchange(view.http_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
             "HTTP/1.1 200 OK");
+  EXPECT_EQ(status_of(exchange(view.http_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n\r\nhello")),
+            "HTTP/1.1 405 Method Not Allowed");
   EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
   EXPECT_EQ(count_of(view.simulator.program.output(),
                      "ledsim: cut a browser view connection that sent more than " +
