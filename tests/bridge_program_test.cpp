@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
@@ -427,6 +428,7 @@ TEST(Bridge, KeepsItsSourceIdAcrossRestartsAndEndsCleanlyOnSignals) {
   std::string text;
   EXPECT_TRUE(std::getline(kept, text));
   EXPECT_EQ(text.size(), 36u);
+  std::filesystem::remove_all(state);
 }
 
 // Ten outputs that fail (refused UDP and OPC ports) or stall (an OPC server

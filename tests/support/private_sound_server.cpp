@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 private_sound_server::private_sound_server(std::string script, std::string dir)
@@ -21,7 +22,11 @@ private_sound_server::private_sound_server(std::string script, std::string dir)
   address_.erase(address_.find_last_not_of("\n") + 1);
 }
 
-private_sound_server::~private_sound_server() { stop(); }
+private_sound_server::~private_sound_server() {
+  stop();
+  std::error_code ignored; // its folder, log included, goes with it
+  std::filesystem::remove_all(dir_, ignored);
+}
 
 void private_sound_server::stop() {
   if (address_.empty())

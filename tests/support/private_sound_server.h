@@ -8,7 +8,7 @@ class private_sound_server {
 public:
   // `script` is the headless-sound script; `dir` holds the server's socket.
   private_sound_server(std::string script, std::string dir);
-  ~private_sound_server(); // stops it if it still runs
+  ~private_sound_server(); // stops it if it still runs and removes `dir`
   private_sound_server(const private_sound_server &) = delete;
   private_sound_server &operator=(const private_sound_server &) = delete;
 
