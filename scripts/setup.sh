@@ -36,8 +36,9 @@ clang_version=14
 if [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 13 ]; then clang_version=19; fi
 
 packages=(
-  # build
-  g++ cmake make pkg-config git
+  # build (ccache: the test command builds the project in thirteen folders
+  # of a clean clone, and they share one compiler cache, also between runs)
+  g++ cmake make pkg-config git ccache
   # the demo's libraries (pkg-config: gdlib, vorbisidec, ogg, alsa, fftw3f)
   libgd-dev libvorbisidec-dev libogg-dev libasound2-dev libfftw3-dev libpng-dev
   # the video renderer's (optional for the build: without them it is left out)
