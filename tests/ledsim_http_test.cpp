@@ -107,6 +107,29 @@ bool view_shows(int port, const std::string &rgb) {
   return poll_until([&] { return exchange(port, request).find("\"leds\":\"" + rgb) != std::string::npos; }, 20s);
 }
 
+// The request of a browser watching the wall's event stream.
+const std::string EVENTS_REQUEST = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// The top-left LED of frame_message(`number`) as the view shows it.
+std::string top_left_of(int number) {
+  char rgb[8];
+  std::snprintf(rgb, sizeof rgb, "%02x%02x00", (number >> 8) & 255, number & 255);
+  return rgb;
+}
+
+// The simulator's log at `log` holds frame_message(0) to (`count` - 1), in order.
+testing::AssertionResult logged_in_order(const std::string &log, int count) {
+  std::vector<wall_frame> frames;
+  if (!frame_log_read(log.c_str(), &frames))
+    return testing::AssertionFailure() << "no frame log " << log;
+  if (frames.size() != std::size_t(count))
+    return testing::AssertionFailure() << frames.size() << " frames logged, not " << count;
+  for (int n = 0; n < count; ++n)
+    if (frames[std::size_t(n)].rgb[0] * 256 + frames[std::size_t(n)].rgb[1] != n)
+      return testing::AssertionFailure() << "frame " << n << " out of order";
+  return testing::AssertionSuccess();
+}
+
 bool have_chromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
 
 using image_ptr = std::unique_ptr<gdImage, decltype(&gdImageDestroy)>;
@@ -253,8 +276,7 @@ TEST(LedsimBrowserView, TenWatchersThatNeverReadHoldNothingUp) {
   for (int i = 0; i < 10; ++i) {
     watchers.push_back(std::make_unique<raw_client>(view.http_port));
     ASSERT_TRUE(watchers.back()->connected);
-    const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    watchers.back()->send_bytes(std::vector<u8>(request.begin(), request.end()));
+    watchers.back()->send_bytes(std::vector<u8>(EVENTS_REQUEST.begin(), EVENTS_REQUEST.end()));
   }
 
   constexpr int FRAMES = 1500;
@@ -266,23 +288,15 @@ TEST(LedsimBrowserView, TenWatchersThatNeverReadHoldNothingUp) {
   // Not a measurement: a held-up server would keep the client waiting for
   // as long as the browsers' write time-out, again and again.
   EXPECT_LT(std::chrono::steady_clock::now() - started, 30s) << "the client was held up";
-  char last[8];
-  std::snprintf(last, sizeof last, "%02x%02x00", (FRAMES - 1) >> 8, (FRAMES - 1) & 255);
-  EXPECT_TRUE(view_shows(view.http_port, last)) << "the last frame did not arrive";
+  EXPECT_TRUE(view_shows(view.http_port, top_left_of(FRAMES - 1))) << "the last frame did not arrive";
   EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
-
-  std::vector<wall_frame> frames;
-  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
-  ASSERT_EQ(frames.size(), std::size_t(FRAMES));
-  for (int n = 0; n < FRAMES; ++n)
-    ASSERT_EQ(frames[std::size_t(n)].rgb[0] * 256 + frames[std::size_t(n)].rgb[1], n) << "frames in order";
+  EXPECT_TRUE(logged_in_order(log, FRAMES));
 }
 
 // What a watcher of the event stream receives within `span`.
 std::string events_within(int port, std::chrono::milliseconds span) {
   raw_client watcher(port);
-  const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  watcher.send_bytes(std::vector<u8>(request.begin(), request.end()));
+  watcher.send_bytes(std::vector<u8>(EVENTS_REQUEST.begin(), EVENTS_REQUEST.end()));
   std::string got;
   const auto until = std::chrono::steady_clock::now() + span;
   for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
@@ -524,8 +538,7 @@ bool closed_by_server(int fd, std::chrono::milliseconds limit) {
 class event_reader {
 public:
   explicit event_reader(int port) : fd_(connect_to("127.0.0.1", port)) {
-    const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    send(fd_, EVENTS_REQUEST.data(), EVENTS_REQUEST.size(), MSG_NOSIGNAL);
     thread_ = std::thread([this] {
       char buffer[65536];
       for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
@@ -605,9 +618,7 @@ TEST(LedsimBrowserView, AStormOfSlowAndIdleConnectionsHoldsUpNeitherTheWallNorTh
   for (const int fd : idle)
     closed += closed_by_server(fd, 100ms);
   EXPECT_GE(closed, 1000 - HTTP_VIEW_CONNECTIONS) << "idle connections the server let go of at once";
-  char last[8];
-  std::snprintf(last, sizeof last, "%02x%02x00", (FRAMES - 1) >> 8, (FRAMES - 1) & 255);
-  EXPECT_TRUE(poll_until([&] { return watcher.has("\"leds\":\"" + std::string(last)); }, 5s))
+  EXPECT_TRUE(poll_until([&] { return watcher.has("\"leds\":\"" + top_left_of(FRAMES - 1)); }, 5s))
       << "the watcher stopped getting the view";
 
   // A new browser gets the page, the status filled from the server's data,
@@ -624,12 +635,7 @@ TEST(LedsimBrowserView, AStormOfSlowAndIdleConnectionsHoldsUpNeitherTheWallNorTh
   for (const int fd : idle)
     close(fd);
   EXPECT_EQ(view.simulator.stop(SIGTERM), 0);
-
-  std::vector<wall_frame> frames;
-  ASSERT_TRUE(frame_log_read(log.c_str(), &frames));
-  ASSERT_EQ(frames.size(), std::size_t(FRAMES));
-  for (int n = 0; n < FRAMES; ++n)
-    ASSERT_EQ(frames[std::size_t(n)].rgb[0] * 256 + frames[std::size_t(n)].rgb[1], n) << "frames in order";
+  EXPECT_TRUE(logged_in_order(log, FRAMES));
 }
 
 // With every descriptor taken (by watchers of the browser view), a second
@@ -676,9 +682,7 @@ TEST(LedsimBrowserView, WithNoDescriptorLeftTheOpcServerBacksOffAndServesOn) {
   // Once the first has been silent for a second again, the second takes over.
   for (int n = 10; n < 15; ++n)
     second.send_bytes(frame_message(n));
-  char last[8];
-  std::snprintf(last, sizeof last, "%02x%02x00", 0, 14);
-  EXPECT_TRUE(view_shows(view->http_port, last));
+  EXPECT_TRUE(view_shows(view->http_port, top_left_of(14)));
   EXPECT_EQ(view->simulator.stop(SIGTERM), 0);
   const std::string said = view->simulator.program.output();
   EXPECT_EQ(count_of(said, "ledsim: cannot accept a connection: Too many open files; trying again every 100 ms\n"), 1u)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <netdb.h>
 
@@ -98,4 +99,8 @@ bool tool_address_resolve(const tool_address &address, sockaddr_storage *socket_
   }
   *why = std::string("no address for ") + address.host + " (" + gai_strerror(error) + ")";
   return false;
+}
+
+bool tool_accept_lacks_resources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }

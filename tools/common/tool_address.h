@@ -39,3 +39,8 @@ std::string tool_address_text(const tool_address &address);
 // cannot be resolved.
 bool tool_address_resolve(const tool_address &address, sockaddr_storage *socket_address, socklen_t *length,
                           std::string *why);
+
+// Whether accept() on a tool's listening socket failed with `error` for want
+// of a descriptor or of memory: the connection waits on, so the socket stays
+// readable and trying again at once would spin.
+bool tool_accept_lacks_resources(int error);

@@ -230,10 +230,6 @@ void connection_ended(http_view_t view) {
   view->gate_changed.notify_all();
 }
 
-bool out_of_resources(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 void refuse_at_once(int fd) {
   // A browser shown this page asks again by itself a moment later.
   static const std::string TEXT = "<!DOCTYPE html><meta http-equiv=\"refresh\" content=\"2\"><title>LED wall</title>"
@@ -269,7 +265,7 @@ void gate_thread(http_view_t view) {
     hold.unlock();
     if (fd >= 0)
       refuse_at_once(fd);
-    else if (out_of_resources(error))
+    else if (tool_accept_lacks_resources(error))
       std::this_thread::sleep_for(std::chrono::milliseconds(100)); // no descriptor to take it with: no busy loop
   }
 }

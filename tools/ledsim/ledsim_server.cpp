@@ -226,7 +226,7 @@ step serve_once(ledsim_server_t s, int stop_fd, int wait_ms, bool *busy) {
         std::fprintf(stderr, "ledsim: accepting connections again\n");
       s->accept_failing = false;
       take_client(s, fd);
-    } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+    } else if (tool_accept_lacks_resources(errno)) {
       // The current client, if any, is served on meanwhile.
       if (!s->accept_failing)
         std::fprintf(stderr, "ledsim: cannot accept a connection: %s; trying again every %lld ms\n",
