@@ -354,14 +354,23 @@ double cpu_seconds(pid_t pid) {
   return double(user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
+// The fewest of three looks 5 ms apart: under AddressSanitizer a thread
+// that writes to a socket opens and closes a pipe now and then, and one look
+// may catch it.
 int descriptors(pid_t pid) {
-  int count = 0;
-  if (DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-    while (const dirent *entry = readdir(dir))
-      count += entry->d_name[0] != '.';
-    closedir(dir);
+  int fewest = -1;
+  for (int look = 0; look < 3; ++look) {
+    if (look > 0)
+      std::this_thread::sleep_for(5ms);
+    int count = 0;
+    if (DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+      while (const dirent *entry = readdir(dir))
+        count += entry->d_name[0] != '.';
+      closedir(dir);
+    }
+    fewest = fewest < 0 ? count : std::min(fewest, count);
   }
-  return count;
+  return fewest;
 }
 
 std::string status_of(const std::string &answer) { return answer.substr(0, answer.find('\r')); }

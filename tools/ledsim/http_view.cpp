@@ -63,7 +63,6 @@ struct http_view_s {
   // The watch on what connections send (its thread waits on gate_changed).
   sockaddr_storage address{};  // the listening socket's own
   DIR *descriptors = nullptr;  // /proc/self/fd, opened once: a walk takes no descriptor
-  int cut = 0;                 // connections cut for sending too much
   std::thread watch;
 
   std::mutex lock;
@@ -363,16 +362,17 @@ int cut_greedy_connections(http_view_t view) {
 }
 
 void watch_thread(http_view_t view) {
+  bool said = false; // a cut is reported once a run
   std::unique_lock<std::mutex> hold(view->gate_lock);
   while (!view->gate_changed.wait_for(hold, WATCH_PERIOD, [view] { return view->gate_stopping; })) {
     if (view->connections == 0) // nothing of the view's to look at
       continue;
     hold.unlock();
-    const int cut = cut_greedy_connections(view);
-    if (cut > 0 && view->cut == 0)
+    if (cut_greedy_connections(view) > 0 && !said) {
       std::fprintf(stderr, "ledsim: cut a browser view connection that sent more than %d bytes\n",
                    HTTP_VIEW_RECEIVE_MAX_BYTES);
-    view->cut += cut;
+      said = true;
+    }
     hold.lock();
   }
 }
